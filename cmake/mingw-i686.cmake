@@ -1,0 +1,17 @@
+# Cross-compile for 32-bit Windows with MinGW-w64. The -posix compilers carry
+# std::thread/std::mutex; -static keeps MinGW's runtime DLLs out of the output.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(CMAKE_C_COMPILER   i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER  i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+foreach(k EXE SHARED MODULE)
+  set(CMAKE_${k}_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endforeach()
+find_program(WINE_EXECUTABLE wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})

@@ -1,0 +1,42 @@
+#include "common/process.h"
+
+#include "common/path.h"
+
+#include <vector>
+
+std::optional<unique_process_information> StartProcess(const std::string& commandLine, DWORD creationFlags,
+                                                       const char* workingDirectory)
+{
+    // CreateProcessA may write into its command line.
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, workingDirectory,
+                        &startup, &info))
+        return std::nullopt;
+    unique_process_information process;
+    process.process.reset(info.hProcess);
+    process.thread.reset(info.hThread);
+    return process;
+}
+
+void WaitForProcess(const unique_process_information& process)
+{
+    WaitForSingleObject(process.process.get(), INFINITE);
+}
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string SystemToolPath(const char* fileName)
+{
+    char folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return fileName;
+    return JoinPath(folder, fileName);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/unique_any.h"
+
+#include <optional>
+#include <string>
+
+// CreateProcessA from the command line alone (no application name), no
+// inherited handles, the caller's environment, a start-up record that is zero
+// but for its size. nullopt when the process could not be started.
+std::optional<unique_process_information> StartProcess(const std::string& commandLine, DWORD creationFlags,
+                                                       const char* workingDirectory = nullptr);
+
+// Waits, without a time limit, for the process to end.
+void WaitForProcess(const unique_process_information& process);
+
+// "text" in double quotes.
+std::string Quoted(const std::string& text);
+
+// The system folder's copy of a tool, such as C:\windows\system32\regsvr32.exe
+// (a 32-bit program on 64-bit Windows is redirected to SysWOW64).
+std::string SystemToolPath(const char* fileName);

@@ -1,0 +1,38 @@
+#include "common/registry.h"
+
+#include <vector>
+
+unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access)
+{
+    unique_hkey key;
+    if (RegOpenKeyExA(root, subKey, 0, access, key.put()) != ERROR_SUCCESS)
+        key.release();
+    return key;
+}
+
+std::optional<std::string> ReadStringValue(HKEY key, const char* valueName)
+{
+    DWORD size = 0;
+    if (RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    // One spare zero byte terminates data stored without its own terminator.
+    std::vector<char> data(size + 1, '\0');
+    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    return std::string(data.data());
+}
+
+std::optional<std::string> ReadRegistryString(HKEY root, const char* subKey, const char* valueName)
+{
+    unique_hkey key = OpenKey(root, subKey, KEY_READ);
+    if (!key)
+        return std::nullopt;
+    return ReadStringValue(key.get(), valueName);
+}
+
+bool WriteStringValue(HKEY key, const char* valueName, const std::string& data)
+{
+    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+}

@@ -1,0 +1,20 @@
+// Registry reading: open with read access, ask for the size, read into
+// size + 1 zero-filled bytes, close. Whatever the value's type, its bytes up
+// to the first zero are the result; nullopt means absent, "" means empty.
+#pragma once
+
+#include "common/unique_any.h"
+
+#include <optional>
+#include <string>
+
+// A null owner when the key cannot be opened.
+unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access);
+
+std::optional<std::string> ReadStringValue(HKEY key, const char* valueName);
+
+// Both steps: nullopt when the key cannot be opened or the value is absent.
+std::optional<std::string> ReadRegistryString(HKEY root, const char* subKey, const char* valueName);
+
+// Writes a REG_SZ whose length counts the terminating zero.
+bool WriteStringValue(HKEY key, const char* valueName, const std::string& data);

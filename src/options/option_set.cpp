@@ -1,0 +1,145 @@
+#include "options/option_set.h"
+
+#include <algorithm>
+
+namespace {
+
+// Only ASCII letters fold, whatever the code page: a lead or trail byte of a
+// double-byte character must never change.
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool NamesMatch(std::string_view a, std::string_view b, bool caseSensitive)
+{
+    if (a.size() != b.size())
+        return false;
+    if (caseSensitive)
+        return a == b;
+    return std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+} // namespace
+
+OptionSet::OptionSet(const char* commandLine, bool caseSensitive) : caseSensitive_(caseSensitive)
+{
+    Parse(commandLine);
+}
+
+OptionSet::~OptionSet() = default;
+
+void OptionSet::Add(std::string_view name, std::optional<std::string_view> value)
+{
+    if (name.empty())
+        return;
+    Entry entry;
+    entry.name.assign(name);
+    if (!caseSensitive_)
+        std::transform(entry.name.begin(), entry.name.end(), entry.name.begin(), LowerAscii);
+    if (value)
+        entry.value.emplace(*value);
+    entries_.push_back(std::move(entry));
+}
+
+void OptionSet::Parse(const char* commandLine)
+{
+    if (!commandLine)
+        return;
+    entries_.clear();
+
+    const std::string_view line(commandLine);
+    constexpr auto npos = std::string_view::npos;
+    size_t p = 0;
+    while (p < line.size()) {
+        const size_t prefix = line.find_first_of("-/", p);
+        if (prefix == npos)
+            return;
+        const size_t nameStart = prefix + 1;
+        if (nameStart >= line.size())
+            return;
+        const size_t terminator = line.find_first_of(" :", nameStart);
+        if (terminator == npos) {
+            Add(line.substr(nameStart), std::nullopt);
+            return;
+        }
+        const std::string_view name = line.substr(nameStart, terminator - nameStart);
+        if (line[terminator] == ' ' || terminator + 1 == line.size()) {
+            Add(name, std::nullopt);
+            p = terminator + 1;
+            continue;
+        }
+        // A colon with a value after it; a quote opens a value only right after the colon.
+        size_t valueStart = terminator + 1;
+        size_t valueEnd;
+        if (line[valueStart] == '"') {
+            ++valueStart;
+            valueEnd = line.find('"', valueStart);
+        } else {
+            valueEnd = line.find(' ', valueStart);
+        }
+        if (valueEnd == npos) {
+            Add(name, line.substr(std::min(valueStart, line.size())));
+            return;
+        }
+        Add(name, line.substr(valueStart, valueEnd - valueStart));
+        p = valueEnd + 1;
+    }
+}
+
+const OptionSet::Entry* OptionSet::Find(std::string_view name) const
+{
+    for (const Entry& entry : entries_)
+        if (NamesMatch(entry.name, name, caseSensitive_))
+            return &entry;
+    return nullptr;
+}
+
+bool OptionSet::Has(std::string_view name) const
+{
+    return Find(name) != nullptr;
+}
+
+int OptionSet::Count() const
+{
+    return static_cast<int>(entries_.size());
+}
+
+bool OptionSet::Any() const
+{
+    return Count() > 0;
+}
+
+std::optional<std::string> OptionSet::GetValue(std::string_view name) const
+{
+    const Entry* entry = Find(name);
+    return entry ? entry->value : std::nullopt;
+}
+
+bool OptionSet::TryGetValue(std::string_view name, std::optional<std::string>& value) const
+{
+    const Entry* entry = Find(name);
+    if (!entry)
+        return false;
+    value = entry->value;
+    return true;
+}
+
+const char* SkipProgramPath(const char* commandLine)
+{
+    if (!commandLine)
+        return nullptr;
+    const char* p = commandLine;
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
+    }
+    return p;
+}

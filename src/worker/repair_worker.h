@@ -1,0 +1,7 @@
+// The background thread that runs the repair and closes the run.
+#pragma once
+
+#include "worker/worker_context.h"
+
+// Thread routine; its parameter is a WorkerContext*. Ends its thread with 0.
+DWORD WINAPI RepairWorker(LPVOID parameter);

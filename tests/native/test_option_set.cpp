@@ -1,0 +1,153 @@
+// The command-line scan, case folding and lookups, on Linux under sanitizers.
+#include "options/option_set.h"
+
+#include <doctest.h>
+
+#include <string>
+
+using Value = std::optional<std::string>;
+
+TEST_CASE("an empty or null line gives an empty set")
+{
+    for (const char* line : {static_cast<const char*>(nullptr), "", "   ", "no options here"}) {
+        CAPTURE(line ? line : "(null)");
+        OptionSet set(line);
+        CHECK(set.Count() == 0);
+        CHECK_FALSE(set.Any());
+        CHECK_FALSE(set.Has("silent"));
+        CHECK(set.GetValue("silent") == std::nullopt);
+        Value kept = std::string("kept");
+        CHECK_FALSE(set.TryGetValue("silent", kept));
+        CHECK(kept == Value("kept"));
+    }
+}
+
+TEST_CASE("names fold ASCII letters only, values keep their case")
+{
+    OptionSet set("-silent /NoGui -QEX_HOME:C:\\Apps\\QEX");
+    CHECK(set.Count() == 3);
+    CHECK(set.Has("nogui"));
+    CHECK(set.Has("NOGUI"));
+    CHECK(set.Has("nOgUi"));
+    CHECK(set.Entries()[1].name == "nogui");
+    CHECK(set.GetValue("qex_home") == Value("C:\\Apps\\QEX"));
+
+    OptionSet sensitive("-NoGui", true);
+    CHECK(sensitive.Entries()[0].name == "NoGui");
+    CHECK_FALSE(sensitive.Has("nogui"));
+    CHECK(sensitive.Has("NoGui"));
+
+    // Bytes above 0x7F (a double-byte character's halves) never change.
+    OptionSet dbcs("-\x82\xA0Z\xC4");
+    CHECK(dbcs.Entries()[0].name == "\x82\xA0z\xC4");
+    CHECK(dbcs.Has("\x82\xA0Z\xC4"));
+    CHECK_FALSE(dbcs.Has("\x82\xA0z\xE4"));
+}
+
+TEST_CASE("quoted, unquoted and empty values")
+{
+    OptionSet quoted("-qex_home:\"C:\\Program Files\\QEX\" -silent");
+    CHECK(quoted.Count() == 2);
+    CHECK(quoted.GetValue("qex_home") == Value("C:\\Program Files\\QEX"));
+    CHECK(quoted.Has("silent"));
+
+    OptionSet unclosed("-a:\"x -b");
+    CHECK(unclosed.Count() == 1);
+    CHECK(unclosed.GetValue("a") == Value("x -b"));
+
+    OptionSet adjacent("-a:\"x\"-b");
+    CHECK(adjacent.Count() == 2);
+    CHECK(adjacent.GetValue("a") == Value("x"));
+    CHECK(adjacent.Has("b"));
+
+    OptionSet unquotedSpace("-qex_home:C:\\Program Files\\QEX");
+    CHECK(unquotedSpace.Count() == 1);
+    CHECK(unquotedSpace.GetValue("qex_home") == Value("C:\\Program"));
+
+    Value flag = std::string("x");
+    OptionSet trailingColon("-a:");
+    CHECK(trailingColon.TryGetValue("a", flag));
+    CHECK(flag == std::nullopt);
+
+    Value empty;
+    OptionSet spaceAfterColon("-a: -b");
+    CHECK(spaceAfterColon.TryGetValue("a", empty));
+    CHECK(empty == Value(""));
+    CHECK(spaceAfterColon.Has("b"));
+
+    OptionSet twoQuotes("-a:\"\"");
+    CHECK(twoQuotes.GetValue("a") == Value(""));
+    CHECK(twoQuotes.Count() == 1);
+
+    OptionSet quoteInside("-a:x\"y z -b");
+    CHECK(quoteInside.GetValue("a") == Value("x\"y"));
+    CHECK(quoteInside.Has("b"));
+
+    OptionSet colonsInValue("-a:b:c");
+    CHECK(colonsInValue.GetValue("a") == Value("b:c"));
+}
+
+TEST_CASE("empty names add nothing")
+{
+    CHECK(OptionSet("- -b").Count() == 1);
+    CHECK(OptionSet("- -b").Has("b"));
+    CHECK(OptionSet("-").Count() == 0);
+    CHECK(OptionSet("x /").Count() == 0);
+    CHECK(OptionSet("-:").Count() == 0);
+    OptionSet emptyNameValue("-:v -b");
+    CHECK(emptyNameValue.Count() == 1);
+    CHECK(emptyNameValue.Has("b"));
+    CHECK(OptionSet("-:\"v w\" -b").Count() == 1);
+}
+
+TEST_CASE("duplicates, tabs and one-character prefixes")
+{
+    OptionSet twice("-silent -silent");
+    CHECK(twice.Count() == 2);
+    CHECK(twice.Has("silent"));
+
+    OptionSet firstWins("-a:1 -a:2");
+    CHECK(firstWins.GetValue("a") == Value("1"));
+
+    OptionSet tab("-a\t-b");
+    REQUIRE(tab.Count() == 1);
+    CHECK(tab.Entries()[0].name == "a\t-b");
+
+    OptionSet doubled("--silent");
+    CHECK(doubled.Has("-silent"));
+    CHECK_FALSE(doubled.Has("silent"));
+}
+
+TEST_CASE("a whole line is scanned, program path included")
+{
+    OptionSet set("\"C:\\Tools\\my-app\\Repair.exe\" -silent");
+    REQUIRE(set.Count() == 2);
+    CHECK(set.Entries()[0].name == "app\\repair.exe\"");
+    CHECK(set.Has("silent"));
+}
+
+TEST_CASE("Parse replaces what was there; null keeps it")
+{
+    OptionSet set("-a -b");
+    set.Parse(nullptr);
+    CHECK(set.Count() == 2);
+    set.Parse("-c");
+    CHECK(set.Count() == 1);
+    CHECK_FALSE(set.Has("a"));
+    CHECK(set.Has("c"));
+}
+
+TEST_CASE("the program's own path is skipped by the Windows rule")
+{
+    CHECK(std::string(SkipProgramPath("\"C:\\Tools\\my-app\\Repair.exe\" -silent")) == " -silent");
+    CHECK(std::string(SkipProgramPath("C:/Tools/Repair.exe -nogui")) == " -nogui");
+    CHECK(std::string(SkipProgramPath("C:\\my-app\\Repair.exe\t-nogui")) == "\t-nogui");
+    CHECK(std::string(SkipProgramPath("\"C:\\unclosed -silent")) == "");
+    CHECK(std::string(SkipProgramPath("Repair.exe")) == "");
+    CHECK(std::string(SkipProgramPath("")) == "");
+    CHECK(SkipProgramPath(nullptr) == nullptr);
+
+    OptionSet set(SkipProgramPath("\"C:\\Tools\\my-app\\Repair.exe\" -silent"));
+    CHECK(set.Count() == 1);
+    CHECK(set.Has("silent"));
+}

@@ -1,0 +1,140 @@
+#include "support/program_driver.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory)
+{
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory, &startup,
+                        &info))
+        return;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    processId_ = info.dwProcessId;
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (!process_)
+        return;
+    if (Running()) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+bool RunningProgram::Running() const
+{
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+namespace {
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (owner == search->processId && lstrcmpA(title, kWindowTitle) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    do {
+        Search search{processId_, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        // Found during creation the dialog may not have its controls yet.
+        if (search.found && GetDlgItem(search.found, IDOK))
+            return search.found;
+        Sleep(10);
+    } while (GetTickCount() - start < timeoutMs && Running());
+    return nullptr;
+}
+
+std::optional<DWORD> RunningProgram::WaitForExit(DWORD timeoutMs)
+{
+    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+bool WaitUntilEnabled(HWND control, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!IsWindowEnabled(control)) {
+        if (!IsWindow(control) || GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+bool WaitUntilVisible(HWND window, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!IsWindowVisible(window)) {
+        if (!IsWindow(window) || GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(0);
+    }
+    return true;
+}
+
+std::string ControlText(HWND dialog, int id)
+{
+    char text[512] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+int BarPosition(HWND dialog, int id)
+{
+    return static_cast<int>(SendMessageA(GetDlgItem(dialog, id), PBM_GETPOS, 0, 0));
+}
+
+int IconStatus(HWND dialog, int id)
+{
+    return static_cast<int>(GetWindowLongPtrA(GetDlgItem(dialog, id), GWLP_USERDATA));
+}
+
+bool ControlVisible(HWND dialog, int id)
+{
+    return (GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+bool CloseCommandEnabled(HWND dialog)
+{
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    if (!menu)
+        return false;
+    const UINT state = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+    return state != UINT(-1) && !(state & (MF_GRAYED | MF_DISABLED));
+}
+
+void PressKey(HWND dialog, WORD virtualKey)
+{
+    HWND target = GetDlgItem(dialog, IDOK);
+    PostMessageA(target ? target : dialog, WM_KEYDOWN, virtualKey, 1);
+    PostMessageA(target ? target : dialog, WM_KEYUP, virtualKey, 0xC0000001);
+}

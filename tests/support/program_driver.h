@@ -1,0 +1,48 @@
+// Drives the real RepairQEXApps.exe from another process, as a user would:
+// starts it with an exact command line, finds its window, reads the window's
+// state and presses keys or OK.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+constexpr char kWindowTitle[] = "Torvane Application Repair Utility";
+
+class RunningProgram {
+public:
+    // commandLine is passed to CreateProcessA as it is.
+    explicit RunningProgram(const std::string& commandLine, const char* workingDirectory = nullptr);
+    ~RunningProgram(); // kills a program that is still running
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    // The program's progress window, once it exists (waits up to timeoutMs).
+    HWND FindWindowOf(DWORD timeoutMs = 20000);
+    // Exit code, or nullopt when it has not ended within timeoutMs.
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs = 60000);
+    bool Running() const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+};
+
+// Waits until the control is enabled; false on time-out.
+bool WaitUntilEnabled(HWND control, DWORD timeoutMs = 60000);
+
+// Waits until the window is visible; false when it ends or times out first.
+bool WaitUntilVisible(HWND window, DWORD timeoutMs = 20000);
+
+// The state a test reads back from the window.
+std::string ControlText(HWND dialog, int id);
+int BarPosition(HWND dialog, int id);
+// The status code the control keeps for its icon (0 pending, 1 success, 2 failure).
+int IconStatus(HWND dialog, int id);
+bool ControlVisible(HWND dialog, int id);
+bool CloseCommandEnabled(HWND dialog);
+
+// A keystroke as the keyboard would deliver it to the focused control.
+void PressKey(HWND dialog, WORD virtualKey);
