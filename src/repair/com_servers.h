@@ -1,0 +1,23 @@
+// COM servers: probing, registering and unregistering single modules, and the
+// sweeps over an installation's bin\ntx86 folder that report on the COM row.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+enum ModuleProbe : int {
+    NotLoadable = -1,       // empty path, or the file cannot be mapped as a module
+    SelfRegistering = 1,    // maps and exports DllRegisterServer
+    NotSelfRegistering = 2, // maps, no such export
+};
+
+// An empty path stands for an absent one throughout.
+ModuleProbe ProbeModule(std::string_view path);
+bool RegisterModule(std::string_view path);
+bool UnregisterModule(std::string_view path);
+int CountSelfRegisteringModules(std::string_view folder);
+
+// window may be null: the same work, nothing reported.
+bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window);
+bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window);
