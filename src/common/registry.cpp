@@ -15,8 +15,12 @@ std::optional<std::string> ReadStringValue(HKEY key, const char* valueName)
     DWORD size = 0;
     if (RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
-    // One spare zero byte terminates data stored without its own terminator.
-    std::vector<char> data(size + 1, '\0');
+    // size + 1 must not wrap (size_t is 32 bits in this program).
+    if (size == MAXDWORD)
+        return std::nullopt;
+    // One spare zero byte terminates data stored without its own terminator;
+    // the read is told only the size, so that byte stays zero.
+    std::vector<char> data(size_t{size} + 1, '\0');
     if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
         ERROR_SUCCESS)
         return std::nullopt;

@@ -11,6 +11,8 @@ struct VersionTriple {
     int32_t patch = 0;
 
     // "9..1" is 9.1.0; "9a" is 9; a fourth field is ignored; null or "" is 0.0.0.
+    // A number beyond 32 bits is clamped to INT32_MAX or INT32_MIN; the text
+    // ends at its first zero byte, as a C string would.
     static VersionTriple Parse(std::optional<std::string_view> text);
 };
 

@@ -1,0 +1,128 @@
+#include "discovery/product.h"
+
+#include "common/registry.h"
+#include "discovery/version.h"
+
+#include <windows.h>
+
+#include <msi.h>
+
+#include <cstring>
+
+namespace {
+
+const char sharedKey[] = "SOFTWARE\\Torvane\\Shared";
+
+// Key names built from a version fit 255 characters (a 256-byte buffer with
+// its terminator). A longer name, or a version holding a zero byte, is
+// refused rather than cut short into the name of another key.
+constexpr size_t maxKeyName = 255;
+
+std::optional<std::string> VersionedKeyName(std::string_view prefix, std::string_view version,
+                                            std::string_view suffix)
+{
+    if (version.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    if (prefix.size() + version.size() + suffix.size() > maxKeyName)
+        return std::nullopt;
+    std::string name(prefix);
+    name += version;
+    name += suffix;
+    return name;
+}
+
+// One value under a key named from a version. A null or empty version gives
+// null without touching the registry; a present but empty value gives "".
+std::optional<std::string> LookUpVersioned(std::optional<std::string_view> version, std::string_view prefix,
+                                           std::string_view suffix, const char* valueName)
+{
+    if (!version || version->empty())
+        return std::nullopt;
+    const std::optional<std::string> keyName = VersionedKeyName(prefix, *version, suffix);
+    if (!keyName)
+        return std::nullopt;
+    return ReadRegistryString(HKEY_LOCAL_MACHINE, keyName->c_str(), valueName);
+}
+
+// Installed exactly when the installer delivers the product's "VersionString"
+// into a 30-character buffer; the value itself is not used.
+bool IsProductInstalled(const char* productCode)
+{
+    char value[30] = {};
+    DWORD capacity = sizeof value;
+    return MsiGetProductInfoA(productCode, "VersionString", value, &capacity) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::optional<std::string> FindProductHome(std::optional<std::string_view> version)
+{
+    return LookUpVersioned(version, "SOFTWARE\\Torvane\\Shared\\", "\\Environment", "QEX_HOME");
+}
+
+std::optional<std::string> FindLatestSharedVersion()
+{
+    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, sharedKey, KEY_READ);
+    if (!key)
+        return std::nullopt;
+
+    // Names of 12 characters or more do not fit the buffer: the registry
+    // reports ERROR_MORE_DATA and that index is skipped. Shared versions as
+    // the maker names them ("8.7.0") always fit.
+    constexpr DWORD nameCapacity = 12;
+    std::string best = "0.0.0";
+    for (DWORD index = 0;; ++index) {
+        char name[nameCapacity] = {};
+        DWORD length = nameCapacity;
+        const LONG status =
+            RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        // These concern the key itself and would repeat at every index.
+        if (status == ERROR_KEY_DELETED || status == ERROR_INVALID_HANDLE)
+            break;
+        if (status != ERROR_SUCCESS || length >= nameCapacity)
+            continue;
+        const std::string_view candidate(name, strnlen(name, length));
+        // Strictly greater only: of equal versions the first enumerated stays.
+        if (CompareVersions(candidate, best) > 0)
+            best = std::string(candidate);
+    }
+
+    if (best == "0.0.0")
+        return std::nullopt;
+    return best;
+}
+
+std::optional<std::string> FindExtensionHome(std::optional<std::string_view> version)
+{
+    // Codra is asked whenever Mirel gives nothing: no key, or a key without "InstallDir".
+    if (std::optional<std::string> home = LookUpVersioned(version, "SOFTWARE\\Torvane\\Mirel\\", "", "InstallDir"))
+        return home;
+    return LookUpVersioned(version, "SOFTWARE\\Torvane\\Codra\\", "", "InstallDir");
+}
+
+bool IsExtensionInstalled(std::optional<std::string_view> version)
+{
+    return FindExtensionHome(version).has_value();
+}
+
+std::optional<std::string> FindLumeraHome(std::optional<std::string_view> version)
+{
+    return LookUpVersioned(version, "SOFTWARE\\NORVAK\\LUMERA\\", "", "LumeraHome");
+}
+
+bool IsPatch1Installed()
+{
+    return IsProductInstalled("{350F0702-7C36-4939-9FE5-5B21A4F113A1}");
+}
+
+bool IsPatch2Installed()
+{
+    // In this order; the first installed one answers and the later ones are not asked.
+    for (const char* productCode : {"{635C648D-1B1D-47C4-9752-3AC36F3379AC}", "{A5D42272-2BAB-41B0-BFCE-DB2F1EF5F279}",
+                                    "{BBD7D9F7-D87C-4766-84FA-3CDE429F4EE3}"})
+        if (IsProductInstalled(productCode))
+            return true;
+    return false;
+}
