@@ -1,0 +1,265 @@
+#include "repair/com_servers.h"
+
+#include "common/messages.h"
+#include "common/path.h"
+#include "common/process.h"
+#include "common/unique_any.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+namespace {
+
+constexpr char ServerFolderName[] = "bin\\ntx86";
+constexpr char SharedBinderPath[] = "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll";
+constexpr char SideBySideUtility[] = "AsmBinder.dll";
+constexpr char ComUtility[] = "ComBridge.dll";
+
+constexpr char RegisterExport[] = "DllRegisterServer";
+constexpr char UnregisterExport[] = "DllUnregisterServer";
+constexpr char Regsvr32[] = "regsvr32.exe";
+constexpr char RegisterSwitches[] = "/s";
+constexpr char UnregisterSwitches[] = "/s /u";
+
+// Mapping runs no code of the module and leaves its imports unresolved.
+constexpr DWORD MapOnly = DONT_RESOLVE_DLL_REFERENCES | LOAD_WITH_ALTERED_SEARCH_PATH;
+// A full load: dependencies found beside the module first, DllMain runs.
+constexpr DWORD LoadInFull = LOAD_WITH_ALTERED_SEARCH_PATH;
+constexpr DWORD FallbackCreationFlags = CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS;
+
+// One pass of a sweep: the search pattern and the offset of its positions.
+struct SweepPass {
+    const char* pattern;
+    int offset;
+};
+// The unregistration's "*.ocx" positions carry no offset: the row shows them as sent.
+constexpr SweepPass RegistrationPasses[] = {{"*.dll", 2}, {"*.ocx", 2}};
+constexpr SweepPass UnregistrationPasses[] = {{"*.dll", 2}, {"*.ocx", 0}};
+
+using ModuleOperation = bool (*)(std::string_view path);
+using SelfRegistrationExport = HRESULT(STDAPICALLTYPE*)();
+
+void SendLabel(HWND window, const char* text)
+{
+    if (window)
+        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(text), IDC_COM_LABEL);
+}
+
+void SendProgress(HWND window, int position)
+{
+    if (window)
+        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_COM_BAR);
+}
+
+void SendFailure(HWND window)
+{
+    if (window)
+        SendMessageA(window, UM_SETSTATUS, STATUS_CODE_FAILURE, IDC_COM_ICON);
+}
+
+// 98·k / N after the offset. Modules that appeared after the count (k > N,
+// even N = 0) hold the bar at 100 instead of dividing by zero or overrunning.
+int SweepPosition(int offset, int k, int n)
+{
+    if (n <= 0)
+        return 100;
+    return std::min(100, offset + (98 * k) / n);
+}
+
+// regsvr32 by its full path in the system folder: the search path would
+// start with our own folder and the current one. Both paths quoted, since
+// the product lives under "Program Files".
+void StartRegsvr32Fallback(const std::string& path, const char* switches)
+{
+    std::string commandLine = Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path);
+    // Nobody waits for it; its handles go at once.
+    StartProcess(commandLine, FallbackCreationFlags);
+}
+
+bool CallSelfRegistrationExport(std::string_view path, const char* exportName, const char* fallbackSwitches)
+{
+    if (path.empty())
+        return false;
+    std::string modulePath(path);
+    unique_hmodule module(LoadLibraryExA(modulePath.c_str(), nullptr, LoadInFull));
+    if (!module) {
+        StartRegsvr32Fallback(modulePath, fallbackSwitches);
+        return false;
+    }
+    auto entry = reinterpret_cast<SelfRegistrationExport>(
+        reinterpret_cast<void*>(GetProcAddress(module.get(), exportName)));
+    return entry && entry() == 0;
+}
+
+bool IsSelfRegistering(const std::string& path)
+{
+    return ProbeModule(path) == SelfRegistering;
+}
+
+// What probing a folder found, by the file names that its searches returned.
+// A sweep reuses the count's probes: mapping every module twice would cost
+// as much again as the probing itself, and a module that appears after the
+// count is still probed when the sweep meets it.
+struct FolderSurvey {
+    int selfRegistering = 0;
+    std::map<std::string, ModuleProbe> probes;
+};
+
+// Calls visit(file name, full path, probe) for every entry of the search, in
+// the search's order. Sub-folders named like modules are probed like files
+// and fall out there.
+template <typename Visit>
+void ForEachEntry(const std::string& folder, const char* pattern, Visit visit)
+{
+    WIN32_FIND_DATAA entry{};
+    unique_find search(FindFirstFileA(JoinPath(folder, pattern).c_str(), &entry));
+    if (!search)
+        return;
+    do {
+        visit(entry.cFileName, JoinPath(folder, entry.cFileName));
+    } while (FindNextFileA(search.get(), &entry));
+}
+
+FolderSurvey SurveyFolder(const std::string& folder)
+{
+    FolderSurvey survey;
+    // A missing path passes (INVALID_FILE_ATTRIBUTES has every bit set) and its searches find nothing.
+    if (folder.empty() || !(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+        return survey;
+    for (const SweepPass& pass : RegistrationPasses)
+        ForEachEntry(folder, pass.pattern, [&](const char* name, const std::string& path) {
+            ModuleProbe probe = ProbeModule(path);
+            survey.probes.emplace(name, probe);
+            if (probe == SelfRegistering)
+                ++survey.selfRegistering;
+        });
+    return survey;
+}
+
+ModuleProbe ProbeOnce(const FolderSurvey& survey, const char* name, const std::string& path)
+{
+    auto known = survey.probes.find(name);
+    return known != survey.probes.end() ? known->second : ProbeModule(path);
+}
+
+template <size_t Count>
+bool SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Count], ModuleOperation operation,
+                       HWND window)
+{
+    const FolderSurvey survey = SurveyFolder(folder);
+    const int n = survey.selfRegistering;
+    int k = 0;
+    bool result = true;
+    for (const SweepPass& pass : passes) {
+        ForEachEntry(folder, pass.pattern, [&](const char* name, const std::string& path) {
+            if (ProbeOnce(survey, name, path) != SelfRegistering)
+                return;
+            SendLabel(window, name);
+            ++k;
+            if (!operation(path))
+                result = false;
+            SendProgress(window, SweepPosition(pass.offset, k, n));
+        });
+    }
+    return result;
+}
+
+std::string UtilityInFolder(const std::string& serverFolder, const char* fileName)
+{
+    return serverFolder + "\\" + fileName;
+}
+
+bool ApplyIfSelfRegistering(const std::string& path, ModuleOperation operation)
+{
+    return IsSelfRegistering(path) && operation(path);
+}
+
+// The copy in the maker's shared folder first; the server folder's copy
+// decides when the shared one is missing or fails.
+bool ApplyToSideBySideUtility(const std::string& serverFolder, ModuleOperation operation)
+{
+    if (ApplyIfSelfRegistering(SharedBinderPath, operation))
+        return true;
+    return ApplyIfSelfRegistering(UtilityInFolder(serverFolder, SideBySideUtility), operation);
+}
+
+bool ApplyToComUtility(const std::string& serverFolder, ModuleOperation operation)
+{
+    return ApplyIfSelfRegistering(UtilityInFolder(serverFolder, ComUtility), operation);
+}
+
+} // namespace
+
+ModuleProbe ProbeModule(std::string_view path)
+{
+    if (path.empty())
+        return NotLoadable;
+    unique_hmodule module(LoadLibraryExA(std::string(path).c_str(), nullptr, MapOnly));
+    if (!module)
+        return NotLoadable;
+    return GetProcAddress(module.get(), RegisterExport) ? SelfRegistering : NotSelfRegistering;
+}
+
+bool RegisterModule(std::string_view path)
+{
+    return CallSelfRegistrationExport(path, RegisterExport, RegisterSwitches);
+}
+
+bool UnregisterModule(std::string_view path)
+{
+    return CallSelfRegistrationExport(path, UnregisterExport, UnregisterSwitches);
+}
+
+int CountSelfRegisteringModules(std::string_view folder)
+{
+    return SurveyFolder(std::string(folder)).selfRegistering;
+}
+
+bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window)
+{
+    if (installDir.empty())
+        return false;
+    const std::string serverFolder = JoinPath(installDir, ServerFolderName);
+
+    SendLabel(window, SideBySideUtility);
+    if (!ApplyToSideBySideUtility(serverFolder, RegisterModule) && sxsRequired) {
+        SendFailure(window);
+        return false;
+    }
+    SendProgress(window, 1);
+
+    SendLabel(window, ComUtility);
+    if (!ApplyToComUtility(serverFolder, RegisterModule) && sxsRequired) {
+        SendFailure(window);
+        return false;
+    }
+    SendProgress(window, 2);
+
+    return SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window);
+}
+
+bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window)
+{
+    if (installDir.empty())
+        return false;
+    const std::string serverFolder = JoinPath(installDir, ServerFolderName);
+
+    bool result = SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window);
+
+    SendLabel(window, ComUtility);
+    if (!ApplyToComUtility(serverFolder, UnregisterModule) && sxsRequired) {
+        SendFailure(window);
+        result = false;
+    }
+
+    SendLabel(window, SideBySideUtility);
+    if (!ApplyToSideBySideUtility(serverFolder, UnregisterModule) && sxsRequired) {
+        SendFailure(window);
+        result = false;
+    }
+
+    SendProgress(window, 99);
+    SendProgress(window, 100);
+    return result;
+}

@@ -1,0 +1,100 @@
+#include "repair/dotnet_assemblies.h"
+
+#include "common/messages.h"
+#include "common/path.h"
+#include "common/process.h"
+#include "common/registry.h"
+
+namespace {
+
+constexpr char FrameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
+constexpr char InstallRootValue[] = "InstallRoot";
+constexpr char VersionPrefix[] = "v";
+constexpr char DotNetRuntimeVersion[] = "1.0.3705";
+constexpr char ServerFolderName[] = "bin\\ntx86";
+constexpr char RegasmFileName[] = "regasm.exe";
+constexpr char RegisterSwitch[] = "/codebase";
+constexpr char UnregisterSwitch[] = "/unregister";
+
+constexpr const char* ProductAssemblies[] = {
+    "AxTrilens.dll",       "GadgetKit.dll",       "Torvane.QEX.Interop.dll",
+    "DockSuite.dll",       "SGCmdsLib.dll",       "SGEditTasksCtrl.dll",
+    "SGDIALOGSLib.dll",    "SurfaceGraderSettings.dll", "MOSAIQLib.dll",
+};
+constexpr int AssemblyCount = sizeof ProductAssemblies / sizeof ProductAssemblies[0];
+
+void SendLabel(HWND window, const char* text)
+{
+    if (window)
+        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(text), IDC_NET_LABEL);
+}
+
+void SendProgress(HWND window, int position)
+{
+    if (window)
+        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_NET_BAR);
+}
+
+// Both paths quoted: a framework root with a space must not make Windows
+// run a different program. No fixed length: a long folder is never cut
+// into another command.
+std::string RegasmCommandLine(const std::string& frameworkFolder, const char* switchText,
+                              const std::string& serverFolder, const char* assembly)
+{
+    return Quoted(frameworkFolder + "\\" + RegasmFileName) + " " + switchText + " " +
+           Quoted(serverFolder + "\\" + assembly);
+}
+
+// One run at a time, each waited for; its exit code says nothing we act on.
+bool RunRegasm(const std::string& commandLine)
+{
+    std::optional<unique_process_information> process = StartProcess(commandLine, CREATE_NO_WINDOW);
+    if (!process)
+        return false;
+    WaitForProcess(*process);
+    return true;
+}
+
+bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText, HWND window)
+{
+    if (installDir.empty())
+        return false;
+    const std::string serverFolder = JoinPath(installDir, ServerFolderName);
+    const std::optional<std::string> frameworkFolder = FindDotNetDirectory(DotNetRuntimeVersion);
+
+    bool result = true;
+    for (int i = 1; i <= AssemblyCount; ++i) {
+        const char* assembly = ProductAssemblies[i - 1];
+        SendLabel(window, assembly);
+        bool started = frameworkFolder && RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly));
+        if (!started)
+            result = false;
+        SendProgress(window, (100 * i) / AssemblyCount);
+    }
+    return result;
+}
+
+} // namespace
+
+std::optional<std::string> FindDotNetDirectory(std::string_view version)
+{
+    if (version.empty())
+        return std::nullopt;
+    // The framework writes InstallRoot with its trailing backslash. An empty
+    // or unreadable root would leave a folder relative to the current
+    // directory: no folder at all is the safer answer.
+    std::optional<std::string> installRoot = ReadRegistryString(HKEY_LOCAL_MACHINE, FrameworkKey, InstallRootValue);
+    if (!installRoot || installRoot->empty())
+        return std::nullopt;
+    return *installRoot + VersionPrefix + std::string(version);
+}
+
+bool RegisterAssemblies(std::string_view installDir, HWND window)
+{
+    return RunRegasmOverAssemblies(installDir, RegisterSwitch, window);
+}
+
+bool UnregisterAssemblies(std::string_view installDir, HWND window)
+{
+    return RunRegasmOverAssemblies(installDir, UnregisterSwitch, window);
+}

@@ -1,0 +1,416 @@
+// COM server registration against real modules: our stand-in servers record
+// each call of their exports, so every check reads what really happened.
+#include "repair/com_servers.h"
+#include "support/bench.h"
+#include "support/com_markers.h"
+
+#include <doctest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string sharedBinderFolder = "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86";
+
+// The names a search returns, in its order: the sweeps follow it.
+std::vector<std::string> SearchOrder(const std::string& folder, const char* pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(entry.cFileName);
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+// An installation with its server folder, under a path with spaces; a fresh
+// one each time.
+int installations = 0;
+struct Installation {
+    ScratchFolder scratch{"com servers " + std::to_string(++installations)};
+    std::string home = scratch.Path() + "\\Product Home";
+    std::string servers = home + "\\bin\\ntx86";
+
+    Installation() { CreateFolders(servers); }
+    void Add(const char* fixture, const std::string& name) const { REQUIRE(CopyFixture(fixture, servers + "\\" + name)); }
+};
+
+// AsmBinder.dll at its fixed shared path, with whatever folders it needed
+// removed again afterwards.
+struct SharedBinder {
+    std::vector<std::string> created;
+    explicit SharedBinder(const char* fixture)
+    {
+        for (size_t slash = sharedBinderFolder.find('\\', 3); ; slash = sharedBinderFolder.find('\\', slash + 1)) {
+            std::string folder = sharedBinderFolder.substr(0, slash);
+            if (!FileExists(folder) && CreateDirectoryA(folder.c_str(), nullptr))
+                created.push_back(folder);
+            if (slash == std::string::npos)
+                break;
+        }
+        REQUIRE(CopyFixture(fixture, sharedBinderFolder + "\\AsmBinder.dll"));
+    }
+    ~SharedBinder()
+    {
+        DeleteFileA((sharedBinderFolder + "\\AsmBinder.dll").c_str());
+        for (auto folder = created.rbegin(); folder != created.rend(); ++folder)
+            RemoveDirectoryA(folder->c_str());
+    }
+};
+
+std::vector<std::string> Lines(std::initializer_list<std::string> lines)
+{
+    return lines;
+}
+
+} // namespace
+
+TEST_CASE("ProbeModule maps without running the module")
+{
+    ScopedComMarkers markers;
+    Installation install;
+    install.Add("com_server.dll", "Server.dll");
+    install.Add("com_unregister_only.dll", "UnregisterOnly.dll");
+    install.Add("com_missing_dependency.dll", "Orphan.dll");
+    install.Add("com_regsvr32_only.dll", "Refuses.dll");
+    REQUIRE(WriteFileText(install.servers + "\\Text.dll", "not a module"));
+    REQUIRE(CreateFolders(install.servers + "\\Folder.dll"));
+
+    CHECK(ProbeModule("") == NotLoadable);
+    CHECK(ProbeModule(install.servers + "\\Missing.dll") == NotLoadable);
+    CHECK(ProbeModule(install.servers + "\\Text.dll") == NotLoadable);
+    CHECK(ProbeModule(install.servers + "\\Folder.dll") == NotLoadable);
+    CHECK(ProbeModule(install.servers + "\\Server.dll") == SelfRegistering);
+    CHECK(ProbeModule(install.servers + "\\UnregisterOnly.dll") == NotSelfRegistering);
+    // Imports are not resolved, so a missing dependency does not matter...
+    CHECK(ProbeModule(install.servers + "\\Orphan.dll") == SelfRegistering);
+    // ...and DllMain does not run: this one refuses every process but regsvr32.
+    CHECK(ProbeModule(install.servers + "\\Refuses.dll") == SelfRegistering);
+    CHECK(markers.Sequence().empty());
+    // Released: the file can go at once.
+    CHECK(DeleteFileA((install.servers + "\\Server.dll").c_str()));
+}
+
+TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
+{
+    ScopedComMarkers markers;
+    Installation install;
+    install.Add("com_server.dll", "Good.dll");
+    install.Add("com_server_fails.dll", "Fails.dll");
+    install.Add("com_register_only.dll", "RegisterOnly.dll");
+    install.Add("com_unregister_only.dll", "UnregisterOnly.dll");
+    auto path = [&](const char* name) { return install.servers + "\\" + name; };
+
+    CHECK_FALSE(RegisterModule(""));
+    CHECK_FALSE(UnregisterModule(""));
+
+    CHECK(RegisterModule(path("Good.dll")));
+    CHECK(UnregisterModule(path("Good.dll")));
+    CHECK(markers.Registered("Good.dll") == 1);
+    CHECK(markers.Unregistered("Good.dll") == 1);
+    CHECK(markers.Process("Good.dll").value_or("") == std::string("test_com_servers.exe"));
+
+    SUBCASE("a status of 1 is a failure")
+    {
+        CHECK_FALSE(RegisterModule(path("Fails.dll")));
+        CHECK_FALSE(UnregisterModule(path("Fails.dll")));
+        CHECK(markers.Registered("Fails.dll") == 1);
+        CHECK(markers.Unregistered("Fails.dll") == 1);
+    }
+    SUBCASE("a missing export is a failure")
+    {
+        CHECK_FALSE(UnregisterModule(path("RegisterOnly.dll")));
+        CHECK_FALSE(RegisterModule(path("UnregisterOnly.dll")));
+        CHECK(markers.Sequence().size() == 2);
+    }
+    // Every module is released after the call.
+    for (const char* name : {"Good.dll", "Fails.dll", "RegisterOnly.dll", "UnregisterOnly.dll"}) {
+        CAPTURE(name);
+        CHECK(GetModuleHandleA(path(name).c_str()) == nullptr);
+        CHECK(DeleteFileA(path(name).c_str()));
+    }
+}
+
+TEST_CASE("A module that cannot load in full goes to the system's regsvr32, quoted")
+{
+    ScopedComMarkers markers;
+    Installation install; // its path holds spaces
+    install.Add("com_regsvr32_only.dll", "Refuses.dll");
+    install.Add("com_missing_dependency.dll", "Orphan.dll");
+
+    // A regsvr32.exe in the current directory must not be the one started:
+    // this stand-in would log its command line beside itself.
+    ScratchFolder planted("planted regsvr32");
+    REQUIRE(CopyFixture("regasm.exe", planted.Path() + "\\regsvr32.exe"));
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    REQUIRE(SetCurrentDirectoryA(planted.Path().c_str()));
+
+    const std::string refuses = install.servers + "\\Refuses.dll";
+    CHECK_FALSE(RegisterModule(refuses));
+    CHECK(markers.WaitForRegistered("Refuses.dll"));
+    CHECK(markers.Process("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
+
+    CHECK_FALSE(UnregisterModule(refuses));
+    CHECK(markers.WaitForUnregistered("Refuses.dll"));
+    CHECK(markers.Process("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
+
+    // regsvr32 cannot load it either; the call fails all the same.
+    CHECK_FALSE(RegisterModule(install.servers + "\\Orphan.dll"));
+
+    SetCurrentDirectoryA(previous);
+    CHECK_FALSE(FileExists(planted.Path() + "\\regasm.log"));
+
+    // regsvr32 lets go of the module once it is done.
+    const DWORD start = GetTickCount();
+    while (!DeleteFileA(refuses.c_str()) && GetTickCount() - start < 60000)
+        Sleep(50);
+    CHECK_FALSE(FileExists(refuses));
+}
+
+TEST_CASE("CountSelfRegisteringModules counts what probes as self-registering")
+{
+    Installation install;
+    install.Add("com_server.dll", "A.dll");
+    install.Add("com_server.dll", "B.ocx");
+    install.Add("com_missing_dependency.dll", "C.dll");
+    install.Add("com_unregister_only.dll", "D.dll");
+    install.Add("com_server.dll", "E.txt");
+    REQUIRE(WriteFileText(install.servers + "\\F.ocx", "not a module"));
+    REQUIRE(CreateFolders(install.servers + "\\G.dll"));
+
+    CHECK(CountSelfRegisteringModules(install.servers) == 3);
+    CHECK(CountSelfRegisteringModules(install.servers + "\\") == 3);
+    CHECK(CountSelfRegisteringModules("") == 0);
+    CHECK(CountSelfRegisteringModules(install.servers + "\\A.dll") == 0);
+    CHECK(CountSelfRegisteringModules(install.home + "\\missing") == 0);
+}
+
+TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
+{
+    ScopedComMarkers markers;
+    MessageRecorder recorder;
+    Installation install;
+    install.Add("com_server.dll", "AsmBinder.dll");
+    install.Add("com_server.dll", "ComBridge.dll");
+    install.Add("com_server.dll", "Viewer.ocx");
+    install.Add("com_unregister_only.dll", "Helper.dll");
+
+    // The sweep follows the search: the two utilities in the "*.dll" order, then Viewer.ocx.
+    std::vector<std::string> expected = {"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
+                                         "progress 1000 2"};
+    std::vector<std::string> sequence = {"register AsmBinder.dll", "register ComBridge.dll"};
+    std::vector<std::string> met;
+    for (const std::string& name : SearchOrder(install.servers, "*.dll"))
+        if (name != "Helper.dll")
+            met.push_back(name);
+    met.push_back("Viewer.ocx");
+    REQUIRE(met.size() == 3);
+    const char* positions[] = {"34", "67", "100"};
+    for (size_t k = 0; k < met.size(); ++k) {
+        expected.push_back("text 1005 " + met[k]);
+        expected.push_back(std::string("progress 1000 ") + positions[k]);
+        sequence.push_back("register " + met[k]);
+    }
+
+    for (const char* home : {"plain", "trailing backslash"}) {
+        CAPTURE(home);
+        const std::string installDir = install.home + (std::string(home) == "plain" ? "" : "\\");
+        recorder.Clear();
+        markers.Clear();
+        CHECK(RegisterProductComServers(installDir, true, recorder.Window()));
+        CHECK(Join(recorder.Lines()) == Join(expected));
+        CHECK(Join(markers.Sequence()) == Join(sequence));
+        CHECK(markers.Unregistered("Helper.dll") == 0);
+    }
+
+    SUBCASE("a null window: the same registrations, no message")
+    {
+        markers.Clear();
+        recorder.Clear();
+        CHECK(RegisterProductComServers(install.home, true, nullptr));
+        CHECK(recorder.Lines().empty());
+        CHECK(Join(markers.Sequence()) == Join(sequence));
+    }
+    SUBCASE("a failed module makes the result false and the sweep goes on")
+    {
+        install.Add("com_server_fails.dll", "Broken.ocx");
+        markers.Clear();
+        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
+        CHECK(markers.Registered("Broken.ocx") == 1);
+        CHECK(markers.Registered("Viewer.ocx") == 1);
+        CHECK(recorder.Lines("status").empty());
+        CHECK(recorder.Lines("progress").back() == "progress 1000 100");
+    }
+}
+
+TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
+{
+    ScopedComMarkers markers;
+    MessageRecorder recorder;
+    Installation install;
+    install.Add("com_server.dll", "Tool.dll");
+    REQUIRE_FALSE(FileExists(sharedBinderFolder + "\\AsmBinder.dll"));
+
+    SUBCASE("sxsRequired without AsmBinder.dll anywhere: label, failure, nothing else")
+    {
+        install.Add("com_server.dll", "ComBridge.dll");
+        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "status 1003 2"}));
+        CHECK(markers.Sequence().empty());
+    }
+    SUBCASE("sxsRequired without ComBridge.dll: stops after position 1")
+    {
+        install.Add("com_server.dll", "AsmBinder.dll");
+        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
+                                          "status 1003 2"}));
+        CHECK(markers.Sequence() == Lines({"register AsmBinder.dll"}));
+    }
+    SUBCASE("without sxsRequired missing utilities are tolerated")
+    {
+        CHECK(RegisterProductComServers(install.home, false, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
+                                          "progress 1000 2", "text 1005 Tool.dll", "progress 1000 100"}));
+    }
+    SUBCASE("the shared copy registers: the folder's copy waits for the sweep")
+    {
+        SharedBinder shared("com_server.dll");
+        install.Add("com_server.dll", "ComBridge.dll");
+        CHECK(RegisterProductComServers(install.home, true, recorder.Window()));
+        CHECK(markers.Registered("AsmBinder.dll") == 1);
+        CHECK(markers.Registered("ComBridge.dll") == 2);
+    }
+    SUBCASE("the shared copy fails: the folder's copy decides")
+    {
+        SharedBinder shared("com_server_fails.dll");
+        install.Add("com_server.dll", "ComBridge.dll");
+        install.Add("com_server.dll", "AsmBinder.dll");
+        CHECK(RegisterProductComServers(install.home, true, recorder.Window()));
+        // The shared copy, the folder's copy, then the sweep's visit.
+        CHECK(markers.Registered("AsmBinder.dll") == 3);
+        CHECK(recorder.Lines("status").empty());
+        CHECK(recorder.Lines("progress").back() == "progress 1000 100");
+
+        // Both copies failing fail the step.
+        install.Add("com_server_fails.dll", "AsmBinder.dll");
+        recorder.Clear();
+        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "status 1003 2"}));
+    }
+    SUBCASE("no self-registering module: the row ends at 2")
+    {
+        DeleteFileA((install.servers + "\\Tool.dll").c_str());
+        CHECK(RegisterProductComServers(install.home, false, recorder.Window()));
+        CHECK(recorder.Lines("progress") == Lines({"progress 1000 1", "progress 1000 2"}));
+    }
+    SUBCASE("no installation directory: nothing at all")
+    {
+        CHECK_FALSE(RegisterProductComServers("", false, recorder.Window()));
+        CHECK_FALSE(UnregisterProductComServers("", true, recorder.Window()));
+        CHECK(recorder.Lines().empty());
+    }
+}
+
+namespace {
+// Calls a hook for every message the recorder receives, before it records it.
+struct RecorderHook {
+    static inline WNDPROC original = nullptr;
+    static inline void (*hook)(UINT message, WPARAM wParam) = nullptr;
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (hook)
+            hook(message, wParam);
+        return CallWindowProcA(original, window, message, wParam, lParam);
+    }
+    explicit RecorderHook(HWND window, void (*onMessage)(UINT, WPARAM))
+    {
+        hook = onMessage;
+        original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecorderHook::Procedure)));
+    }
+    ~RecorderHook() { hook = nullptr; }
+};
+std::string lateFolder;
+} // namespace
+
+TEST_CASE("Modules that appear after the count hold the bar at 100")
+{
+    ScopedComMarkers markers;
+    MessageRecorder recorder;
+    Installation install;
+    install.Add("com_server.dll", "First.dll");
+    lateFolder = install.servers;
+    // After the count, while the "*.dll" search runs, two controls arrive.
+    RecorderHook hook(recorder.Window(), [](UINT message, WPARAM wParam) {
+        if (message == 0x8003 && std::string(reinterpret_cast<const char*>(wParam)) == "First.dll") {
+            CopyFixture("com_server.dll", lateFolder + "\\Late1.ocx");
+            CopyFixture("com_server.dll", lateFolder + "\\Late2.ocx");
+        }
+    });
+    CHECK(RegisterProductComServers(install.home, false, recorder.Window()));
+    CHECK(markers.Registered("Late1.ocx") == 1);
+    CHECK(markers.Registered("Late2.ocx") == 1);
+    CHECK(recorder.Lines("progress") ==
+          Lines({"progress 1000 1", "progress 1000 2", "progress 1000 100", "progress 1000 100", "progress 1000 100"}));
+}
+
+TEST_CASE("UnregisterProductComServers: the sweep first, the utilities last")
+{
+    ScopedComMarkers markers;
+    MessageRecorder recorder;
+    Installation install;
+
+    SUBCASE("60 modules in the \"*.dll\" search and 40 in the \"*.ocx\" search")
+    {
+        for (int i = 0; i < 60; ++i)
+            install.Add("com_server.dll", "Module" + std::to_string(i) + ".dll");
+        for (int i = 0; i < 40; ++i)
+            install.Add("com_server.dll", "Control" + std::to_string(i) + ".ocx");
+        CHECK(UnregisterProductComServers(install.home, false, recorder.Window()));
+        std::vector<std::string> progress = recorder.Lines("progress");
+        REQUIRE(progress.size() == 102);
+        CHECK(progress[0] == "progress 1000 2");
+        CHECK(progress[59] == "progress 1000 60");
+        CHECK(progress[60] == "progress 1000 59");
+        CHECK(progress[99] == "progress 1000 98");
+        CHECK(progress[100] == "progress 1000 99");
+        CHECK(progress[101] == "progress 1000 100");
+        CHECK(markers.Sequence().size() == 100);
+    }
+    SUBCASE("sxsRequired: each missing utility shows the failure, then 99 and 100")
+    {
+        install.Add("com_server.dll", "Tool.ocx");
+        CHECK_FALSE(UnregisterProductComServers(install.home + "\\", true, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 Tool.ocx", "progress 1000 98", "text 1005 ComBridge.dll",
+                                          "status 1003 2", "text 1005 AsmBinder.dll", "status 1003 2",
+                                          "progress 1000 99", "progress 1000 100"}));
+    }
+    SUBCASE("the utilities are unregistered after the sweep, whatever failed")
+    {
+        install.Add("com_server.dll", "AsmBinder.dll");
+        install.Add("com_server.dll", "ComBridge.dll");
+        install.Add("com_register_only.dll", "NoUnregister.dll");
+        install.Add("com_unregister_only.dll", "NoRegister.dll");
+        CHECK_FALSE(UnregisterProductComServers(install.home, true, nullptr));
+        std::vector<std::string> sequence = markers.Sequence();
+        // The sweep's two (in search order), then ComBridge.dll and AsmBinder.dll.
+        REQUIRE(sequence.size() == 4);
+        CHECK(sequence[2] == "unregister ComBridge.dll");
+        CHECK(sequence[3] == "unregister AsmBinder.dll");
+        CHECK(markers.Unregistered("AsmBinder.dll") == 2);
+        CHECK(markers.Unregistered("NoUnregister.dll") == 0); // met, export missing
+        CHECK(markers.Unregistered("NoRegister.dll") == 0);   // never met
+    }
+    SUBCASE("a missing server folder ends with 99 and 100")
+    {
+        CHECK(UnregisterProductComServers(install.home + "\\nothing", false, recorder.Window()));
+        CHECK(recorder.Lines() == Lines({"text 1005 ComBridge.dll", "text 1005 AsmBinder.dll", "progress 1000 99",
+                                          "progress 1000 100"}));
+    }
+}

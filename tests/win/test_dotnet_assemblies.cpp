@@ -1,0 +1,194 @@
+// .NET assembly registration with a stand-in regasm.exe that logs each
+// command line it is started with, under a seeded framework folder.
+#include "repair/dotnet_assemblies.h"
+#include "support/bench.h"
+
+#include <doctest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char frameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
+const char* const assemblies[] = {"AxTrilens.dll",    "GadgetKit.dll",       "Torvane.QEX.Interop.dll",
+                                  "DockSuite.dll",    "SGCmdsLib.dll",       "SGEditTasksCtrl.dll",
+                                  "SGDIALOGSLib.dll", "SurfaceGraderSettings.dll", "MOSAIQLib.dll"};
+const char* const positions[] = {"11", "22", "33", "44", "55", "66", "77", "88", "100"};
+
+// Sets "InstallRoot" for the test and puts back what the prefix had.
+class ScopedInstallRoot {
+public:
+    ScopedInstallRoot() : keyExisted_(KeyExists(HKEY_LOCAL_MACHINE, frameworkKey)),
+                          previous_(ReadRawValue(HKEY_LOCAL_MACHINE, frameworkKey, "InstallRoot")) {}
+    ~ScopedInstallRoot()
+    {
+        if (!keyExisted_) {
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, frameworkKey);
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        if (previous_)
+            RegSetValueExA(key, "InstallRoot", 0, previous_->type, reinterpret_cast<const BYTE*>(previous_->bytes.data()),
+                           static_cast<DWORD>(previous_->bytes.size()));
+        else
+            RegDeleteValueA(key, "InstallRoot");
+        RegCloseKey(key);
+    }
+    bool Set(DWORD type, const std::string& root) const
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        LONG status = RegSetValueExA(key, "InstallRoot", 0, type, reinterpret_cast<const BYTE*>(root.c_str()),
+                                     static_cast<DWORD>(root.size() + 1));
+        RegCloseKey(key);
+        return status == ERROR_SUCCESS;
+    }
+    bool Remove() const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return true;
+        RegDeleteValueA(key, "InstallRoot");
+        RegCloseKey(key);
+        return true;
+    }
+
+private:
+    bool keyExisted_;
+    std::optional<RawValue> previous_;
+};
+
+// A framework root (with a space in its path) whose v1.0.3705 folder holds the stand-in.
+struct Framework {
+    ScratchFolder scratch{"dotnet"};
+    std::string root = scratch.Path() + "\\Microsoft NET\\Framework\\";
+    std::string folder = root + "v1.0.3705";
+    std::string log = folder + "\\regasm.log";
+    ScopedInstallRoot installRoot;
+
+    Framework()
+    {
+        REQUIRE(CopyFixture("regasm.exe", folder + "\\regasm.exe"));
+        REQUIRE(installRoot.Set(REG_SZ, root));
+    }
+    std::vector<std::string> Expected(const char* switchText, const std::string& servers) const
+    {
+        std::vector<std::string> lines;
+        for (const char* assembly : assemblies)
+            lines.push_back("\"" + folder + "\\regasm.exe\" " + switchText + " \"" + servers + "\\" + assembly + "\"");
+        return lines;
+    }
+};
+
+std::vector<std::string> ExpectedMessages()
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < 9; ++i) {
+        lines.push_back(std::string("text 1006 ") + assemblies[i]);
+        lines.push_back(std::string("progress 1002 ") + positions[i]);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST_CASE("FindDotNetDirectory appends v and the version to InstallRoot")
+{
+    ScopedInstallRoot installRoot;
+    REQUIRE(installRoot.Set(REG_SZ, "C:\\Frame Work\\"));
+    CHECK(FindDotNetDirectory("1.0.3705") == std::string("C:\\Frame Work\\v1.0.3705"));
+    CHECK(FindDotNetDirectory("2.0") == std::string("C:\\Frame Work\\v2.0"));
+    CHECK(FindDotNetDirectory("") == std::nullopt);
+
+    // The value's type is not examined.
+    REQUIRE(installRoot.Set(REG_EXPAND_SZ, "C:\\Other\\"));
+    CHECK(FindDotNetDirectory("1.0.3705") == std::string("C:\\Other\\v1.0.3705"));
+
+    // No root, or an empty one, gives no folder rather than one relative to the current directory.
+    REQUIRE(installRoot.Set(REG_SZ, ""));
+    CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
+    REQUIRE(installRoot.Remove());
+    CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
+}
+
+TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each to its end")
+{
+    Framework framework;
+    MessageRecorder recorder;
+    ScratchFolder product("dotnet product");
+    const std::string servers = product.Path() + "\\bin\\ntx86";
+
+    for (const char* home : {"plain", "trailing backslash"}) {
+        CAPTURE(home);
+        const std::string installDir = product.Path() + (std::string(home) == "plain" ? "" : "\\");
+        DeleteFileA(framework.log.c_str());
+        recorder.Clear();
+        // The assemblies are not there: the tool runs anyway and its failure goes unnoticed.
+        CHECK(RegisterAssemblies(installDir, recorder.Window()));
+        // Every run has ended: all nine lines are there when the call returns.
+        CHECK(Join(ReadLines(framework.log)) == Join(framework.Expected("/codebase", servers)));
+        CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
+    }
+
+    SUBCASE("unregistration")
+    {
+        DeleteFileA(framework.log.c_str());
+        recorder.Clear();
+        CHECK(UnregisterAssemblies(product.Path(), recorder.Window()));
+        CHECK(Join(ReadLines(framework.log)) == Join(framework.Expected("/unregister", servers)));
+        CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
+    }
+    SUBCASE("a null window: the same nine runs, no message")
+    {
+        DeleteFileA(framework.log.c_str());
+        recorder.Clear();
+        CHECK(RegisterAssemblies(product.Path(), nullptr));
+        CHECK(ReadLines(framework.log).size() == 9);
+        CHECK(recorder.Lines().empty());
+    }
+    SUBCASE("no installation directory: nothing runs, nothing is sent")
+    {
+        DeleteFileA(framework.log.c_str());
+        recorder.Clear();
+        CHECK_FALSE(RegisterAssemblies("", recorder.Window()));
+        CHECK_FALSE(UnregisterAssemblies("", recorder.Window()));
+        CHECK_FALSE(FileExists(framework.log));
+        CHECK(recorder.Lines().empty());
+    }
+    SUBCASE("a command line beyond 1003 characters reaches the tool whole")
+    {
+        DeleteFileA(framework.log.c_str());
+        const std::string longHome = product.Path() + "\\" + std::string(200, 'a') + "\\" + std::string(200, 'b') +
+                                     "\\" + std::string(200, 'c') + "\\" + std::string(200, 'd') + "\\" +
+                                     std::string(200, 'e');
+        CHECK(RegisterAssemblies(longHome, nullptr));
+        std::vector<std::string> lines = ReadLines(framework.log);
+        REQUIRE(lines.size() == 9);
+        CHECK(lines[0].size() > 1003);
+        CHECK(Join(lines) == Join(framework.Expected("/codebase", longHome + "\\bin\\ntx86")));
+    }
+}
+
+TEST_CASE("Without the framework folder every launch fails and the bar still runs to 100")
+{
+    Framework framework;
+    MessageRecorder recorder;
+    ScratchFolder product("dotnet product");
+
+    SUBCASE("InstallRoot without a v1.0.3705 folder")
+    {
+        REQUIRE(framework.installRoot.Set(REG_SZ, framework.scratch.Path() + "\\Other Framework\\"));
+    }
+    SUBCASE("no InstallRoot")
+    {
+        REQUIRE(framework.installRoot.Remove());
+    }
+    CHECK_FALSE(RegisterAssemblies(product.Path(), recorder.Window()));
+    CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
+    CHECK_FALSE(FileExists(framework.log));
+}
