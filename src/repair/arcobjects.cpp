@@ -1,0 +1,76 @@
+#include "repair/arcobjects.h"
+
+#include "common/messages.h"
+#include "common/path.h"
+#include "discovery/host.h"
+#include "repair/com_servers.h"
+#include "repair/registry_repairs.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char libraryFolder[] = "bin";
+
+// The libraries each host version needs, in the order they are registered.
+const std::vector<const char*> librariesWithoutVersion = {"Geometry.dll", "SpatialReference.dll"};
+const std::vector<const char*> libraries83 = {"Geometry.dll", "SpatialReference.dll", "ESRICore.olb",
+                                              "ESRITin.olb"};
+const std::vector<const char*> libraries90 = {"Geometry.dll"};
+const std::vector<const char*> noLibraries = {};
+
+const char hostVersion83[] = "8.3.0";
+const char hostVersion90[] = "9.0.0.0";
+const char hostVersion91[] = "9.1";
+
+// Exact, case-sensitive comparison of the whole string: "9.1.0" has no table.
+const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& hostVersion)
+{
+    if (!hostVersion)
+        return librariesWithoutVersion;
+    if (*hostVersion == hostVersion83)
+        return libraries83;
+    if (*hostVersion == hostVersion90 || *hostVersion == hostVersion91)
+        return libraries90;
+    return noLibraries;
+}
+
+void ReportLibrary(HWND window, const char* name)
+{
+    if (window)
+        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(name), IDC_ARC_LABEL);
+}
+
+void ReportPosition(HWND window, int position)
+{
+    if (window)
+        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_ARC_BAR);
+}
+
+} // namespace
+
+bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
+{
+    const std::vector<const char*>& libraries = LibrariesFor(FindHostVersion());
+    const std::string folder = JoinPath(hostDirectory, libraryFolder);
+    const int count = static_cast<int>(libraries.size());
+
+    bool result = true;
+    for (int i = 0; i < count; ++i) {
+        const std::string path = JoinPath(folder, libraries[i]);
+        // Missing, unloadable or not self-registering: skipped without a word.
+        if (ProbeModule(path) != SelfRegistering)
+            continue;
+        ReportLibrary(window, libraries[i]);
+        if (!RegisterModule(path))
+            result = false;
+        // A failed registration still advances the bar; a skipped one leaves a gap.
+        ReportPosition(window, (i + 1) * 100 / count);
+    }
+
+    // The raster environment is repaired whatever was registered, the empty table included.
+    WriteRasterEnvironment();
+    return result;
+}
