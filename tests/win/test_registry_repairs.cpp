@@ -1,0 +1,233 @@
+// The raster environment and the threading-model repair on the real registry
+// of the prefix (32-bit view, as the program sees it).
+#include "repair/registry_repairs.h"
+
+#include "discovery/host.h"
+#include "support/arc_registry.h"
+#include "support/bench.h"
+
+#include <doctest.h>
+
+#include <string>
+
+namespace {
+
+const char rasterKey[] = "SOFTWARE\\ESRI\\Raster";
+const char environmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
+const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
+const char classKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}";
+const char serverKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
+
+// REG_SZ with the terminator counted: what the repair must have written.
+std::string Sz(const std::string& text)
+{
+    return text + '\0';
+}
+
+std::string RawOrAbsent(HKEY root, const char* subKey, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
+    if (!value)
+        return "(absent)";
+    if (value->type != REG_SZ)
+        return "(type " + std::to_string(value->type) + ")";
+    return value->bytes;
+}
+
+std::string Raster(const char* name)
+{
+    return RawOrAbsent(HKEY_LOCAL_MACHINE, rasterKey, name);
+}
+
+std::string Environment(const char* name)
+{
+    return RawOrAbsent(HKEY_LOCAL_MACHINE, environmentKey, name);
+}
+
+// A 9.0.0.0 host with both raster keys in place.
+void SeedRasterHost(const ArcMachine& machine)
+{
+    machine.SetHostVersion(std::string("9.0.0.0"));
+    machine.CreateRasterKey();
+    machine.CreateRasterEnvironmentKey();
+}
+
+void CheckNothingWritten()
+{
+    CHECK(Raster("QEX") == "(absent)");
+    CHECK(Environment("QEX_HOME") == "(absent)");
+    CHECK(Environment("LUMERA_HOME") == "(absent)");
+    CHECK(Environment("QEX_ARCH") == "(absent)");
+    CHECK(Environment("QEX_ARCH_MODE") == "(absent)");
+}
+
+} // namespace
+
+TEST_CASE("raster environment: host 9.0.0.0 with Mirel 9.0 gets all five values, Mirel over Codra")
+{
+    ArcMachine machine;
+    SeedRasterHost(machine);
+    machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7");
+    machine.SetExtensionHome("Mirel", "9.0", "D:\\Mirel\\");
+    machine.SetExtensionHome("Codra", "9.0", "E:\\Codra");
+
+    WriteRasterEnvironment();
+
+    CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
+    CHECK(Raster("QEX").size() == 40);
+    CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
+    CHECK(Environment("LUMERA_HOME") == Sz("D:\\Mirel\\"));
+    CHECK(Environment("QEX_ARCH") == Sz("NTx86"));
+    CHECK(Environment("QEX_ARCH").size() == 6);
+    CHECK(Environment("QEX_ARCH_MODE") == std::string(1, '\0'));
+    // The host finds the raster component through what was written.
+    CHECK(FindRasterHome() == std::optional<std::string>("D:\\Mirel\\"));
+
+    // A second run, as in a full repair, leaves the same values.
+    WriteRasterEnvironment();
+    CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
+    CHECK(Raster("QEX").size() == 40);
+}
+
+TEST_CASE("raster environment: which directory becomes QEX_HOME")
+{
+    ArcMachine machine;
+    SeedRasterHost(machine);
+
+    SUBCASE("only the 8.7.0 product home: the common raster folder")
+    {
+        machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7\\");
+        WriteRasterEnvironment();
+        CHECK(Environment("QEX_HOME") == Sz(defaultRasterHome));
+        CHECK(Environment("LUMERA_HOME") == Sz(defaultRasterHome));
+    }
+    SUBCASE("only Codra 9.0, stored without a backslash: written as stored")
+    {
+        machine.SetExtensionHome("Codra", "9.0", "E:\\Codra");
+        WriteRasterEnvironment();
+        CHECK(Environment("QEX_HOME") == Sz("E:\\Codra"));
+        CHECK(Environment("LUMERA_HOME") == Sz("E:\\Codra"));
+        CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
+    }
+    SUBCASE("an extension directory of 64 KiB is written whole")
+    {
+        const std::string longHome = "F:\\" + std::string(64 * 1024, 'm');
+        machine.SetExtensionHome("Mirel", "9.0", longHome);
+        WriteRasterEnvironment();
+        CHECK(Environment("QEX_HOME") == Sz(longHome));
+        CHECK(Environment("LUMERA_HOME").size() == longHome.size() + 1);
+        CHECK(FindRasterHome() == std::optional<std::string>(longHome));
+    }
+    SUBCASE("a product home of another shared version does not count")
+    {
+        machine.SetProductHome("8.6.0", "C:\\Torvane\\QEX 8.6");
+        WriteRasterEnvironment();
+        CheckNothingWritten();
+    }
+    SUBCASE("neither product home nor extension: nothing")
+    {
+        WriteRasterEnvironment();
+        CheckNothingWritten();
+    }
+}
+
+TEST_CASE("raster environment: any host version other than exactly 9.0.0.0 writes nothing")
+{
+    // Near misses of "9.0.0.0", the other meaningful versions, an empty and a very long one, and none.
+    const std::optional<std::string> versions[] = {
+        std::string("9.1"),       std::string("8.3.0"),     std::string("9.0"),
+        std::string("9.0.0"),     std::string("9.0.0.0 "),  std::string(" 9.0.0.0"),
+        std::string("9.0.0.0.0"), std::string("9.0.0.0\n"), std::string(""),
+        std::string(4096, '9'),   std::nullopt,
+    };
+    for (const std::optional<std::string>& version : versions) {
+        CAPTURE(version.value_or("(no RealVersion)"));
+        ArcMachine machine;
+        machine.SetHostVersion(version);
+        machine.CreateRasterKey();
+        machine.CreateRasterEnvironmentKey();
+        machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7");
+        machine.SetExtensionHome("Mirel", "9.0", "D:\\Mirel\\");
+
+        WriteRasterEnvironment();
+
+        CheckNothingWritten();
+    }
+}
+
+TEST_CASE("raster environment: keys are opened, never created")
+{
+    ArcMachine machine;
+    machine.SetHostVersion(std::string("9.0.0.0"));
+    machine.SetExtensionHome("Mirel", "9.0", "D:\\Mirel\\");
+
+    SUBCASE("Raster without Environment: only QEX")
+    {
+        machine.CreateRasterKey();
+        WriteRasterEnvironment();
+        CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, environmentKey));
+    }
+    SUBCASE("no Raster key at all: nothing appears")
+    {
+        WriteRasterEnvironment();
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, rasterKey));
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, environmentKey));
+    }
+}
+
+TEST_CASE("raster environment: a key that denies setting values is skipped, the other is still written")
+{
+    ArcMachine machine;
+    SeedRasterHost(machine);
+    machine.SetExtensionHome("Mirel", "9.0", "D:\\Mirel\\");
+
+    SUBCASE("Raster denied")
+    {
+        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, rasterKey);
+        REQUIRE(denial.Applied());
+        // Wine enforces the deny entry even for its administrator token.
+        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, rasterKey));
+        WriteRasterEnvironment();
+        CHECK(Raster("QEX") == "(absent)");
+        CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
+        CHECK(Environment("QEX_ARCH_MODE") == std::string(1, '\0'));
+    }
+    SUBCASE("Environment denied")
+    {
+        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, environmentKey);
+        REQUIRE(denial.Applied());
+        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, environmentKey));
+        WriteRasterEnvironment();
+        CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
+        CHECK(Environment("QEX_HOME") == "(absent)");
+    }
+}
+
+TEST_CASE("threading model: Both on the class's InprocServer32 key")
+{
+    ScopedKey classEntry(HKEY_CLASSES_ROOT, classKey);
+    ScopedKey server(HKEY_CLASSES_ROOT, serverKey);
+    REQUIRE(server.SetString("ThreadingModel", "Apartment"));
+
+    CHECK(FixThreadingModel());
+
+    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel") == Sz("Both"));
+    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel").size() == 5);
+}
+
+TEST_CASE("threading model: a class that is not registered gives false and nothing is created")
+{
+    SUBCASE("no class key")
+    {
+        REQUIRE_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+        CHECK_FALSE(FixThreadingModel());
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+    }
+    SUBCASE("class key without InprocServer32")
+    {
+        ScopedKey classOnly(HKEY_CLASSES_ROOT, classKey);
+        CHECK_FALSE(FixThreadingModel());
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, serverKey));
+    }
+}
