@@ -66,8 +66,8 @@ bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText
     for (int i = 1; i <= AssemblyCount; ++i) {
         const char* assembly = ProductAssemblies[i - 1];
         SendLabel(window, assembly);
-        bool started = frameworkFolder && RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly));
-        if (!started)
+        // Without a framework folder there is nothing to start: a failed launch.
+        if (!frameworkFolder || !RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly)))
             result = false;
         SendProgress(window, (100 * i) / AssemblyCount);
     }

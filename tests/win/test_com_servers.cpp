@@ -1,6 +1,7 @@
 // COM server registration against real modules: our stand-in servers record
 // each call of their exports, so every check reads what really happened.
 #include "repair/com_servers.h"
+#include "common/messages.h"
 #include "support/bench.h"
 #include "support/com_markers.h"
 
@@ -348,7 +349,7 @@ TEST_CASE("Modules that appear after the count hold the bar at 100")
     lateFolder = install.servers;
     // After the count, while the "*.dll" search runs, two controls arrive.
     RecorderHook hook(recorder.Window(), [](UINT message, WPARAM wParam) {
-        if (message == 0x8003 && std::string(reinterpret_cast<const char*>(wParam)) == "First.dll") {
+        if (message == UM_SETTEXT && std::string(reinterpret_cast<const char*>(wParam)) == "First.dll") {
             CopyFixture("com_server.dll", lateFolder + "\\Late1.ocx");
             CopyFixture("com_server.dll", lateFolder + "\\Late2.ocx");
         }
