@@ -1,26 +1,100 @@
 #include "worker/repair_worker.h"
 
 #include "common/messages.h"
+#include "discovery/product.h"
 #include "options/option_set.h"
+#include "repair/com_servers.h"
+#include "repair/dotnet_assemblies.h"
+#include "repair/registry_repairs.h"
+#include "worker/host_repair.h"
+
+#include <objbase.h>
+
+#include <optional>
+#include <string>
+
+bool silentMode = false;
 
 namespace {
 
-// Written by the worker before anything reads it; read by the worker alone.
-bool silentMode = false;
+constexpr char kComInitFailed[] = "Unable to initialize COM!";
+constexpr char kErrorCaption[] = "Error";
+constexpr char kCleanupComCaption[] = "Unregistering COM Servers... Processing:";
+constexpr char kCleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
+// The ArcObjects row, hidden in a cleanup run: caption, file label, bar, icon.
+constexpr int kArcObjectsRow[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
 
-bool HasOption(const WorkerContext& context, const char* name)
+// The named option is present; or "silent"/"nogui" is the only option; or there is none.
+bool IsStepSelected(const OptionSet& options, const char* name)
 {
-    return context.options && context.options->Has(name);
+    return (options.Any() && options.Has(name)) || (options.Count() == 1 && silentMode) || !options.Any();
+}
+
+std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxsRequired)
+{
+    if (!options.Has("qex_home"))
+        return FindProductHome(FindLatestSharedVersion());
+    std::optional<std::string> home;
+    options.TryGetValue("qex_home", home);
+    if (options.Has("sxs_required"))
+        sxsRequired = SxsRequiredOption(options);
+    return home;
+}
+
+void RunCleanup(HWND window, const std::string& productHome, bool sxsRequired)
+{
+    for (int id : kArcObjectsRow)
+        ShowWindow(GetDlgItem(window, id), SW_HIDE);
+    SetDlgItemTextA(window, IDC_COM_CAPTION, kCleanupComCaption);
+    SetDlgItemTextA(window, IDC_NET_CAPTION, kCleanupNetCaption);
+    UnregisterProductComServers(productHome, sxsRequired, window);
+    UnregisterAssemblies(productHome, window);
+}
+
+void RunRepair(const WorkerContext& context, const OptionSet& options, const std::optional<std::string>& productHome,
+               bool& sxsRequired)
+{
+    if (IsStepSelected(options, "repair_arcgis"))
+        RepairHost(context, options, sxsRequired);
+    if (productHome) {
+        if (IsStepSelected(options, "repair_qex_com"))
+            RegisterProductComServers(*productHome, sxsRequired, context.window);
+        if (IsStepSelected(options, "repair_qex_net"))
+            RegisterAssemblies(*productHome, context.window);
+        FixThreadingModel();
+    }
+    if (IsStepSelected(options, "sync_afcore"))
+        SyncAfCore(options);
 }
 
 // Lets the user close the window; in silent mode closes it.
-void Finish(const WorkerContext& context)
+void Finish(HWND window)
 {
-    EnableWindow(GetDlgItem(context.window, IDOK), TRUE);
-    if (HMENU menu = GetSystemMenu(context.window, FALSE))
+    EnableWindow(GetDlgItem(window, IDOK), TRUE);
+    if (HMENU menu = GetSystemMenu(window, FALSE))
         EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
     if (silentMode)
-        SendMessageA(context.window, UM_FINISH, 0, 0);
+        SendMessageA(window, UM_FINISH, 0, 0);
+}
+
+void Run(const WorkerContext& context, const OptionSet& options)
+{
+    if (options.Has("silent") || options.Has("nogui"))
+        silentMode = true;
+
+    if (CoInitialize(nullptr) != S_OK && !silentMode)
+        MessageBoxA(nullptr, kComInitFailed, kErrorCaption, MB_OK | MB_ICONERROR);
+
+    bool sxsRequired = true;
+    const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
+
+    if (options.Has("cleanup") && options.Count() == 1)
+        RunCleanup(context.window, productHome.value_or(""), sxsRequired);
+    else
+        RunRepair(context, options, productHome, sxsRequired);
+
+    Finish(context.window);
+    CoUninitialize();
 }
 
 } // namespace
@@ -28,9 +102,8 @@ void Finish(const WorkerContext& context)
 DWORD WINAPI RepairWorker(LPVOID parameter)
 {
     const WorkerContext& context = *static_cast<const WorkerContext*>(parameter);
-    if (HasOption(context, "silent") || HasOption(context, "nogui"))
-        silentMode = true;
-
-    Finish(context);
-    ExitThread(0);
+    // Without an option set (its allocation failed) the run is one without options.
+    const OptionSet noOptions;
+    Run(context, context.options ? *context.options : noOptions);
+    return 0;
 }

@@ -1,4 +1,4 @@
-// The background thread that runs the repair and closes the run.
+// The background thread that runs the repair or the cleanup and ends the run.
 #pragma once
 
 #include "worker/worker_context.h"

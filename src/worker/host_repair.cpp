@@ -1,0 +1,191 @@
+#include "worker/host_repair.h"
+
+#include "common/path.h"
+#include "common/process.h"
+#include "discovery/host.h"
+#include "discovery/product.h"
+#include "options/option_set.h"
+#include "repair/arcobjects.h"
+#include "repair/com_servers.h"
+#include "repair/registry_repairs.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr char kPatchProductVersion[] = "8.7.0";   // shared version that carries the patch installers
+constexpr char kPatchedExtensionVersion[] = "8.3"; // extension that needs the second patch
+constexpr char kLumeraVersion[] = "8.7";
+constexpr char kHostFallbackFolder[] = "archome\\ntx86\\";
+constexpr char kPatch1Folder[] = "Install\\Patch1\\";
+constexpr char kPatch2Folder[] = "Install\\Patch2\\";
+constexpr char kPatchProgram[] = "Setup.exe";
+constexpr char kPatchArguments[] = " /qn";
+constexpr char kPatchLaunchFailed[] = "Unable to launch SxS patch installer!";
+constexpr char kPatchCaption[] = "RepairQEXApps";
+// The command line and the working directory each fit a buffer of this size.
+constexpr size_t kPatchBufferSize = 1004;
+
+constexpr char kHostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
+constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // glued to the product home
+constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // glued to the imaging product's home
+constexpr char kCopySuffix[] = ".new";
+
+// The option's value, or nullopt when it is absent or a flag.
+std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
+{
+    std::optional<std::string> value;
+    options.TryGetValue(name, value);
+    return value;
+}
+
+void ReportPatchLaunchFailure()
+{
+    if (!silentMode)
+        MessageBoxA(nullptr, kPatchLaunchFailed, kPatchCaption, MB_OK | MB_ICONERROR);
+}
+
+// The short form of a path, or the path itself when it has none.
+std::string ShortPath(const std::string& path)
+{
+    std::vector<char> buffer(path.size() + 1, '\0');
+    DWORD length = GetShortPathNameA(path.c_str(), buffer.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size())
+        return path;
+    return std::string(buffer.data(), length);
+}
+
+// Runs the side-by-side patch installer that the machine still lacks and
+// waits for it; host version "8.3.0" only.
+void RunPatchStep(bool& sxsRequired)
+{
+    std::optional<std::string> home = FindProductHome(kPatchProductVersion);
+    if (!home) {
+        sxsRequired = false;
+        return;
+    }
+    const std::string shortHome = ShortPath(*home);
+
+    const char* folder = nullptr;
+    if (IsExtensionInstalled(kPatchedExtensionVersion) && !IsPatch2Installed())
+        folder = kPatch2Folder;
+    else if (!IsPatch1Installed())
+        folder = kPatch1Folder;
+
+    if (folder) {
+        const std::string workingDirectory = shortHome + folder;
+        // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
+        const std::string commandLine = Quoted(workingDirectory + kPatchProgram) + kPatchArguments;
+        // A home too long for the buffers is refused, never cut into another path.
+        std::optional<unique_process_information> installer;
+        if (commandLine.size() < kPatchBufferSize && workingDirectory.size() < kPatchBufferSize)
+            installer = StartProcess(commandLine, 0, workingDirectory.c_str());
+        if (installer)
+            WaitForProcess(*installer);
+        else
+            ReportPatchLaunchFailure();
+    }
+    sxsRequired = true;
+}
+
+void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
+{
+    if (options.Has("sxs_required")) {
+        sxsRequired = SxsRequiredOption(options);
+        return;
+    }
+    const std::optional<std::string> version = FindHostVersion();
+    if (!version)
+        return;
+    if (*version == "8.3.0")
+        RunPatchStep(sxsRequired);
+    else if (*version == "9.0.0.0")
+        sxsRequired = false;
+    else if (*version == "9.1")
+        sxsRequired = true;
+}
+
+// Replaces target only with a complete copy of source: a missing or
+// unreadable source, or a failed copy, leaves the old file in place.
+void ReplaceFile(const std::string& source, const std::string& target)
+{
+    const std::string fresh = target + kCopySuffix;
+    if (!CopyFileA(source.c_str(), fresh.c_str(), FALSE)) {
+        DeleteFileA(fresh.c_str());
+        return;
+    }
+    if (!MoveFileExA(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileA(fresh.c_str());
+}
+
+std::optional<std::string> LumeraTarget(const OptionSet& options)
+{
+    if (options.Has("lumera_home"))
+        return DirectoryOption(options, "lumera_home");
+    return FindLumeraHome(kLumeraVersion);
+}
+
+void CopyFromHost(const OptionSet& options)
+{
+    const std::optional<std::string> source =
+        options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
+    const std::optional<std::string> target = LumeraTarget(options);
+    if (source && target)
+        ReplaceFile(*source + kHostAfCore, *target + kLumeraAfCore);
+}
+
+void CopyFromProduct(const OptionSet& options)
+{
+    const std::optional<std::string> source =
+        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(kPatchProductVersion);
+    const std::optional<std::string> target = LumeraTarget(options);
+    if (source && target)
+        ReplaceFile(*source + kProductAfCore, *target + kLumeraAfCore);
+}
+
+} // namespace
+
+bool SxsRequiredOption(const OptionSet& options)
+{
+    const std::optional<std::string> value = options.GetValue("sxs_required");
+    return value && std::strtol(value->c_str(), nullptr, 10) == 1;
+}
+
+std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired)
+{
+    std::optional<std::string> hostHome;
+    if (options.Has("arcgis_home")) {
+        hostHome = DirectoryOption(options, "arcgis_home");
+    } else if ((hostHome = FindHostHome())) {
+        WriteRasterEnvironment();
+        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
+            DecideSideBySide(options, sxsRequired);
+            // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
+            if (options.Has("repair_qex_com") || !options.Any()) {
+                RegisterProductComServers(*rasterHome, sxsRequired, context.window);
+                FixThreadingModel();
+            }
+        }
+    } else if (const std::optional<std::string> home = FindProductHome(kPatchProductVersion)) {
+        hostHome = JoinPath(*home, kHostFallbackFolder);
+    }
+
+    if (hostHome)
+        RegisterArcObjects(*hostHome, context.window);
+    return hostHome;
+}
+
+void SyncAfCore(const OptionSet& options)
+{
+    const std::optional<std::string> version = FindHostVersion();
+    if (!version) {
+        CopyFromProduct(options);
+        return;
+    }
+    const double number = std::strtod(version->c_str(), nullptr);
+    if (number == 9.0 || number == 9.1)
+        CopyFromHost(options);
+    else if (number == 8.3)
+        CopyFromProduct(options);
+}

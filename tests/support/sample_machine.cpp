@@ -1,0 +1,339 @@
+#include "support/sample_machine.h"
+
+#include "support/bench.h"
+#include "support/discovery_packages.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr char kMarkerKey[] = "Software\\QexTest\\ComMarkers";
+constexpr char kHostKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
+constexpr char kRasterKey[] = "SOFTWARE\\ESRI\\Raster";
+constexpr char kRasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
+constexpr char kSharedKey[] = "SOFTWARE\\Torvane\\Shared";
+constexpr char kProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment";
+constexpr char kOlderProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.6.0\\Environment";
+constexpr char kExtensionsKey[] = "SOFTWARE\\Torvane\\Mirel";
+constexpr char kLumeraKey[] = "SOFTWARE\\NORVAK\\LUMERA\\8.7";
+constexpr char kLumeraRootKey[] = "SOFTWARE\\NORVAK";
+constexpr char kFrameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
+constexpr char kClassKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}";
+constexpr char kClassServerKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
+constexpr char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
+
+const char* const kRasterValues[] = {"QEX_HOME", "LUMERA_HOME", "QEX_ARCH", "QEX_ARCH_MODE"};
+
+std::string CommonFilesFolder()
+{
+    char folder[MAX_PATH] = "C:\\Program Files\\Common Files";
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) ==
+        ERROR_SUCCESS) {
+        DWORD size = sizeof folder - 1;
+        RegQueryValueExA(key, "CommonFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
+        RegCloseKey(key);
+    }
+    return folder;
+}
+
+std::string Strip(const std::string& folder)
+{
+    return folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+std::string ServerFolder(const std::string& home)
+{
+    return home + "bin\\ntx86";
+}
+
+std::vector<std::string> ArcObjectsLibraries(const std::string& version)
+{
+    if (version == "8.3.0")
+        return {"Geometry.dll", "SpatialReference.dll", "ESRICore.olb", "ESRITin.olb"};
+    if (version == "9.0.0.0" || version == "9.1")
+        return {"Geometry.dll"};
+    return {};
+}
+
+bool SetString(HKEY root, const std::string& subKey, const char* name, const std::string& data)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+std::string ReadString(HKEY root, const std::string& subKey, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
+    if (!value)
+        return "(absent)";
+    std::string text = value->bytes;
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return "\"" + text + "\"";
+}
+
+int MarkerCount(const std::string& module, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + module, name);
+    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
+        return 0;
+    DWORD count = 0;
+    memcpy(&count, value->bytes.data(), sizeof count);
+    return static_cast<int>(count);
+}
+
+std::string FileState(const std::string& path)
+{
+    std::optional<std::string> text = ReadFileText(path);
+    return text ? "\"" + *text + "\"" : "(missing)";
+}
+
+std::string PatchFolder(int which)
+{
+    return SampleMachine::ProductHome() + "Install\\Patch" + std::to_string(which) + "\\";
+}
+
+} // namespace
+
+SampleMachine::SampleMachine(std::string hostVersion) : hostVersion_(std::move(hostVersion)) {}
+
+SampleMachine::~SampleMachine()
+{
+    if (seeded_)
+        Remove();
+}
+
+std::string SampleMachine::HostHome() { return "C:\\Program Files\\ArcGIS\\"; }
+std::string SampleMachine::ProductHome() { return "C:\\Program Files\\Torvane\\QEX\\"; }
+std::string SampleMachine::ExtensionHome() { return "C:\\Program Files\\Torvane\\Mirel\\"; }
+std::string SampleMachine::LumeraHome() { return "C:\\Program Files\\NORVAK\\LUMERA\\"; }
+std::string SampleMachine::FrameworkFolder() { return "C:\\Sample .NET\\Framework\\"; }
+std::string SampleMachine::HostAfCore() { return HostHome() + "bin\\AfCore.dll"; }
+std::string SampleMachine::ProductAfCore() { return ProductHome() + "Archome\\NTx86\\Bin\\AfCore.dll"; }
+std::string SampleMachine::LumeraAfCore() { return LumeraHome() + "Bin\\NTx86\\AfCore.dll"; }
+
+std::string SampleMachine::RasterServerFolder() const
+{
+    // 9.0.0.0: the raster environment, once repaired, points at the extension.
+    if (hostVersion_ == "9.0.0.0")
+        return ServerFolder(ExtensionHome());
+    if (hostVersion_ == "9.1")
+        return CommonFilesFolder() + "\\ESRI\\Raster\\bin\\ntx86";
+    return ServerFolder(HostHome() + "Raster\\");
+}
+
+const std::vector<std::string>& SampleMachine::ProductServers()
+{
+    static const std::vector<std::string> servers = {"AsmBinder.dll", "ComBridge.dll", "QexCore.dll",
+                                                     "QexMap.dll", "QexViewer.ocx"};
+    return servers;
+}
+
+std::vector<std::string> SampleMachine::RasterServers() const
+{
+    return {"AsmBinder.dll", "ComBridge.dll", "RasterCore.dll"};
+}
+
+const std::vector<std::string>& SampleMachine::Assemblies()
+{
+    static const std::vector<std::string> assemblies = {
+        "AxTrilens.dll",     "GadgetKit.dll",       "Torvane.QEX.Interop.dll",
+        "DockSuite.dll",     "SGCmdsLib.dll",       "SGEditTasksCtrl.dll",
+        "SGDIALOGSLib.dll",  "SurfaceGraderSettings.dll", "MOSAIQLib.dll"};
+    return assemblies;
+}
+
+bool SampleMachine::Seed()
+{
+    Remove();
+    seeded_ = true;
+    bool ok = true;
+
+    // The host, its libraries and its raster component.
+    if (!hostVersion_.empty()) {
+        ok &= SetString(HKEY_LOCAL_MACHINE, kHostKey, "InstallDir", HostHome());
+        ok &= SetString(HKEY_LOCAL_MACHINE, kHostKey, "RealVersion", hostVersion_);
+        CreateFolders(HostHome() + "bin");
+        ok &= WriteFileText(HostAfCore(), "AfCore.dll of ArcGIS " + hostVersion_);
+        for (const std::string& library : ArcObjectsLibraries(hostVersion_))
+            ok &= CopyFixture("com_server.dll", HostHome() + "bin\\" + library);
+        for (const std::string& server : RasterServers())
+            ok &= CopyFixture("com_server.dll", RasterServerFolder() + "\\" + server);
+    }
+    // A stale raster environment that the host 9.0.0.0 repair rewrites.
+    if (hostVersion_ == "9.0.0.0") {
+        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterKey, "QEX", "stale");
+        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, "QEX_HOME", kStaleRasterHome);
+        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, "LUMERA_HOME", kStaleRasterHome);
+    }
+
+    // QEX 8.7.0 (and an older shared version that must not win).
+    ok &= SetString(HKEY_LOCAL_MACHINE, kProductKey, "QEX_HOME", ProductHome());
+    ok &= SetString(HKEY_LOCAL_MACHINE, kOlderProductKey, "QEX_HOME", "C:\\Program Files\\Torvane\\QEX 8.6\\");
+    for (const std::string& server : ProductServers())
+        ok &= CopyFixture("com_server.dll", ServerFolder(ProductHome()) + "\\" + server);
+    ok &= CopyFixture("com_unregister_only.dll", ServerFolder(ProductHome()) + "\\QexResources.dll");
+    for (const std::string& assembly : Assemblies())
+        ok &= WriteFileText(ServerFolder(ProductHome()) + "\\" + assembly, "assembly");
+    CreateFolders(ProductHome() + "Archome\\NTx86\\Bin");
+    ok &= WriteFileText(ProductAfCore(), "AfCore.dll of QEX 8.7.0");
+    for (int which : {1, 2}) {
+        ok &= CopyFixture("patch_setup.exe", PatchFolder(which) + "Setup.exe");
+        ok &= CopyFixture(("qex_patch_" + std::to_string(which) + ".msi").c_str(), PatchFolder(which) + "patch.msi");
+    }
+
+    // The extension of the host's version, and LUMERA with an outdated AfCore.dll.
+    const std::string extensionVersion = hostVersion_ == "8.3.0" ? "8.3" : "9.0";
+    ok &= SetString(HKEY_LOCAL_MACHINE, std::string(kExtensionsKey) + "\\" + extensionVersion, "InstallDir",
+                    ExtensionHome());
+    CreateFolders(ServerFolder(ExtensionHome()));
+    ok &= SetString(HKEY_LOCAL_MACHINE, kLumeraKey, "LumeraHome", LumeraHome());
+    CreateFolders(LumeraHome() + "Bin\\NTx86");
+    ok &= WriteFileText(LumeraAfCore(), "AfCore.dll, outdated");
+
+    // The framework's registration tool.
+    std::optional<RawValue> installRoot = ReadRawValue(HKEY_LOCAL_MACHINE, kFrameworkKey, "InstallRoot");
+    hadInstallRoot_ = installRoot.has_value();
+    savedInstallRoot_ = installRoot ? installRoot->bytes : "";
+    ok &= SetString(HKEY_LOCAL_MACHINE, kFrameworkKey, "InstallRoot", FrameworkFolder());
+    ok &= CopyFixture("regasm.exe", FrameworkFolder() + "v1.0.3705\\regasm.exe");
+
+    // The class whose threading model the repair sets.
+    ok &= SetString(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel", "Apartment");
+    ClearRegistrationMarkers();
+    return ok;
+}
+
+void SampleMachine::Remove()
+{
+    for (const char* key : {kHostKey, kRasterKey, kSharedKey, kExtensionsKey, kLumeraRootKey})
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
+    if (seeded_) {
+        if (hadInstallRoot_) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFrameworkKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+                RegSetValueExA(key, "InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(savedInstallRoot_.data()),
+                               static_cast<DWORD>(savedInstallRoot_.size()));
+                RegCloseKey(key);
+            }
+        } else {
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFrameworkKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+                RegDeleteValueA(key, "InstallRoot");
+                RegCloseKey(key);
+            }
+        }
+    }
+    for (int which = 1; which <= patchPackageCount; ++which)
+        if (IsProductRecorded(PatchProductCode(which)))
+            RemovePatchPackage(which);
+    for (const std::string& folder : {Strip(HostHome()), std::string("C:\\Program Files\\Torvane"),
+                                      std::string("C:\\Program Files\\NORVAK"), Strip(FrameworkFolder()),
+                                      CommonFilesFolder() + "\\ESRI"})
+        RemoveTree(folder);
+    RemoveTree("C:\\Sample .NET");
+    ClearRegistrationMarkers();
+    seeded_ = false;
+}
+
+int RegistrationCount(const std::string& moduleFileName)
+{
+    return MarkerCount(moduleFileName, "Registered");
+}
+
+int UnregistrationCount(const std::string& moduleFileName)
+{
+    return MarkerCount(moduleFileName, "Unregistered");
+}
+
+void ClearRegistrationMarkers()
+{
+    DeleteKeyTree(HKEY_CURRENT_USER, kMarkerKey);
+}
+
+std::vector<std::string> RegasmRuns()
+{
+    return ReadLines(SampleMachine::FrameworkFolder() + "v1.0.3705\\regasm.log");
+}
+
+std::vector<std::string> PatchRuns(int which)
+{
+    return ReadLines(PatchFolder(which) + "setup.log");
+}
+
+MachineState CaptureState(const SampleMachine& machine)
+{
+    MachineState state;
+    state["registry|HKLM\\" + std::string(kRasterKey) + " QEX"] = ReadString(HKEY_LOCAL_MACHINE, kRasterKey, "QEX");
+    for (const char* value : kRasterValues)
+        state["registry|HKLM\\" + std::string(kRasterEnvironmentKey) + " " + value] =
+            ReadString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, value);
+    state["registry|HKCR\\" + std::string(kClassServerKey) + " ThreadingModel"] =
+        ReadString(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel");
+
+    std::vector<std::pair<std::string, std::string>> modules;
+    // The utilities carry the same names in every server folder: their counts add up.
+    for (const std::string& server : SampleMachine::ProductServers()) {
+        const bool utility = server == "AsmBinder.dll" || server == "ComBridge.dll";
+        modules.emplace_back(utility ? server + " (every server folder)" : "QEX bin\\ntx86\\" + server, server);
+    }
+    modules.emplace_back("QEX bin\\ntx86\\QexResources.dll", "QexResources.dll");
+    if (!machine.HostVersion().empty()) {
+        for (const std::string& library : ArcObjectsLibraries(machine.HostVersion()))
+            modules.emplace_back("ArcGIS bin\\" + library, library);
+        modules.emplace_back("raster bin\\ntx86\\RasterCore.dll", "RasterCore.dll");
+    }
+    for (const auto& [label, file] : modules) {
+        const int registered = RegistrationCount(file);
+        const int unregistered = UnregistrationCount(file);
+        state["com|" + label] = registered || unregistered
+                                    ? "registered " + std::to_string(registered) + "x, unregistered " +
+                                          std::to_string(unregistered) + "x"
+                                    : "untouched";
+    }
+
+    const std::vector<std::string> regasm = RegasmRuns();
+    for (size_t i = 0; i < regasm.size(); ++i)
+        state["run|regasm #" + std::to_string(i + 1)] = regasm[i];
+    for (int which : {1, 2}) {
+        const std::vector<std::string> runs = PatchRuns(which);
+        for (size_t i = 0; i < runs.size(); ++i)
+            state["run|Patch" + std::to_string(which) + " Setup.exe #" + std::to_string(i + 1)] = runs[i];
+        state["installer|patch product " + std::string(PatchProductCode(which))] =
+            IsProductRecorded(PatchProductCode(which)) ? "installed" : "not installed";
+    }
+    state["file|" + SampleMachine::LumeraAfCore()] = FileState(SampleMachine::LumeraAfCore());
+    return state;
+}
+
+std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after)
+{
+    std::vector<std::string> lines;
+    MachineState all = before;
+    all.insert(after.begin(), after.end());
+    for (const auto& entry : all) {
+        const std::string& key = entry.first;
+        auto was = before.find(key);
+        auto now = after.find(key);
+        const std::string from = was == before.end() ? "" : was->second;
+        const std::string to = now == after.end() ? "" : now->second;
+        if (from == to)
+            continue;
+        const size_t bar = key.find('|');
+        const std::string category = key.substr(0, bar);
+        const std::string item = key.substr(bar + 1);
+        if (category == "run")
+            lines.push_back("run       " + item + ": " + to);
+        else
+            lines.push_back((category + "          ").substr(0, 10) + item + ": " + from + " -> " + to);
+    }
+    return lines;
+}
