@@ -62,8 +62,11 @@ HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
     do {
         Search search{processId_, nullptr};
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-        // Found during creation the dialog may not have its controls yet.
-        if (search.found && GetDlgItem(search.found, IDOK))
+        // Found during its creation, the dialog may lack its controls or not
+        // have run WM_INITDIALOG yet (OK still enabled). Shown, or OK
+        // disabled, proves the initialisation is done.
+        HWND ok = search.found ? GetDlgItem(search.found, IDOK) : nullptr;
+        if (ok && (IsWindowVisible(search.found) || !IsWindowEnabled(ok)))
             return search.found;
         Sleep(10);
     } while (GetTickCount() - start < timeoutMs && Running());

@@ -19,7 +19,8 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const { return process_ != nullptr; }
-    // The program's progress window, once it exists (waits up to timeoutMs).
+    // The program's progress window, once it is initialised (waits up to
+    // timeoutMs); null when it never appears or the program ends first.
     HWND FindWindowOf(DWORD timeoutMs = 20000);
     // Exit code, or nullopt when it has not ended within timeoutMs.
     std::optional<DWORD> WaitForExit(DWORD timeoutMs = 60000);
