@@ -1,9 +1,9 @@
 #include "repair/arcobjects.h"
 
-#include "common/messages.h"
 #include "common/path.h"
 #include "discovery/host.h"
 #include "repair/com_servers.h"
+#include "repair/progress_row.h"
 #include "repair/registry_repairs.h"
 
 #include <optional>
@@ -37,18 +37,6 @@ const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& h
     return noLibraries;
 }
 
-void ReportLibrary(HWND window, const char* name)
-{
-    if (window)
-        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(name), IDC_ARC_LABEL);
-}
-
-void ReportPosition(HWND window, int position)
-{
-    if (window)
-        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_ARC_BAR);
-}
-
 } // namespace
 
 bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
@@ -63,11 +51,11 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
         // Missing, unloadable or not self-registering: skipped without a word.
         if (ProbeModule(path) != SelfRegistering)
             continue;
-        ReportLibrary(window, libraries[i]);
+        ReportLabel(window, ArcObjectsRow, libraries[i]);
         if (!RegisterModule(path))
             result = false;
         // A failed registration still advances the bar; a skipped one leaves a gap.
-        ReportPosition(window, (i + 1) * 100 / count);
+        ReportPosition(window, ArcObjectsRow, (i + 1) * 100 / count);
     }
 
     // The raster environment is repaired whatever was registered, the empty table included.

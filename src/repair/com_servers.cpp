@@ -1,8 +1,8 @@
 #include "repair/com_servers.h"
 
-#include "common/messages.h"
 #include "common/path.h"
 #include "common/process.h"
+#include "repair/progress_row.h"
 #include "common/unique_any.h"
 
 #include <algorithm>
@@ -39,24 +39,6 @@ constexpr SweepPass UnregistrationPasses[] = {{"*.dll", 2}, {"*.ocx", 0}};
 
 using ModuleOperation = bool (*)(std::string_view path);
 using SelfRegistrationExport = HRESULT(STDAPICALLTYPE*)();
-
-void SendLabel(HWND window, const char* text)
-{
-    if (window)
-        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(text), IDC_COM_LABEL);
-}
-
-void SendProgress(HWND window, int position)
-{
-    if (window)
-        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_COM_BAR);
-}
-
-void SendFailure(HWND window)
-{
-    if (window)
-        SendMessageA(window, UM_SETSTATUS, STATUS_CODE_FAILURE, IDC_COM_ICON);
-}
 
 // 98·k / N after the offset. Modules that appeared after the count (k > N,
 // even N = 0) hold the bar at 100 instead of dividing by zero or overrunning.
@@ -155,11 +137,11 @@ bool SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Coun
         ForEachEntry(folder, pass.pattern, [&](const char* name, const std::string& path) {
             if (ProbeOnce(survey, name, path) != SelfRegistering)
                 return;
-            SendLabel(window, name);
+            ReportLabel(window, ComRow, name);
             ++k;
             if (!operation(path))
                 result = false;
-            SendProgress(window, SweepPosition(pass.offset, k, n));
+            ReportPosition(window, ComRow, SweepPosition(pass.offset, k, n));
         });
     }
     return result;
@@ -222,19 +204,19 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
 
-    SendLabel(window, SideBySideUtility);
+    ReportLabel(window, ComRow, SideBySideUtility);
     if (!ApplyToSideBySideUtility(serverFolder, RegisterModule) && sxsRequired) {
-        SendFailure(window);
+        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         return false;
     }
-    SendProgress(window, 1);
+    ReportPosition(window, ComRow, 1);
 
-    SendLabel(window, ComUtility);
+    ReportLabel(window, ComRow, ComUtility);
     if (!ApplyToComUtility(serverFolder, RegisterModule) && sxsRequired) {
-        SendFailure(window);
+        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         return false;
     }
-    SendProgress(window, 2);
+    ReportPosition(window, ComRow, 2);
 
     return SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window);
 }
@@ -247,19 +229,19 @@ bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, 
 
     bool result = SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window);
 
-    SendLabel(window, ComUtility);
+    ReportLabel(window, ComRow, ComUtility);
     if (!ApplyToComUtility(serverFolder, UnregisterModule) && sxsRequired) {
-        SendFailure(window);
+        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         result = false;
     }
 
-    SendLabel(window, SideBySideUtility);
+    ReportLabel(window, ComRow, SideBySideUtility);
     if (!ApplyToSideBySideUtility(serverFolder, UnregisterModule) && sxsRequired) {
-        SendFailure(window);
+        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         result = false;
     }
 
-    SendProgress(window, 99);
-    SendProgress(window, 100);
+    ReportPosition(window, ComRow, 99);
+    ReportPosition(window, ComRow, 100);
     return result;
 }

@@ -1,8 +1,8 @@
 #include "repair/dotnet_assemblies.h"
 
-#include "common/messages.h"
 #include "common/path.h"
 #include "common/process.h"
+#include "repair/progress_row.h"
 #include "common/registry.h"
 
 namespace {
@@ -22,18 +22,6 @@ constexpr const char* ProductAssemblies[] = {
     "SGDIALOGSLib.dll",    "SurfaceGraderSettings.dll", "MOSAIQLib.dll",
 };
 constexpr int AssemblyCount = sizeof ProductAssemblies / sizeof ProductAssemblies[0];
-
-void SendLabel(HWND window, const char* text)
-{
-    if (window)
-        SendMessageA(window, UM_SETTEXT, reinterpret_cast<WPARAM>(text), IDC_NET_LABEL);
-}
-
-void SendProgress(HWND window, int position)
-{
-    if (window)
-        SendMessageA(window, UM_SETPROGRESS, static_cast<WPARAM>(position), IDC_NET_BAR);
-}
 
 // Both paths quoted: a framework root with a space must not make Windows
 // run a different program. No fixed length: a long folder is never cut
@@ -65,11 +53,11 @@ bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText
     bool result = true;
     for (int i = 1; i <= AssemblyCount; ++i) {
         const char* assembly = ProductAssemblies[i - 1];
-        SendLabel(window, assembly);
+        ReportLabel(window, NetRow, assembly);
         // Without a framework folder there is nothing to start: a failed launch.
         if (!frameworkFolder || !RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly)))
             result = false;
-        SendProgress(window, (100 * i) / AssemblyCount);
+        ReportPosition(window, NetRow, (100 * i) / AssemblyCount);
     }
     return result;
 }
