@@ -2,8 +2,8 @@
 
 #include "common/path.h"
 #include "common/process.h"
-#include "repair/progress_row.h"
 #include "common/unique_any.h"
+#include "repair/progress_row.h"
 
 #include <algorithm>
 #include <map>

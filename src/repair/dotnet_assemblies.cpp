@@ -2,8 +2,8 @@
 
 #include "common/path.h"
 #include "common/process.h"
-#include "repair/progress_row.h"
 #include "common/registry.h"
+#include "repair/progress_row.h"
 
 namespace {
 
