@@ -12,6 +12,17 @@
 namespace {
 
 const char sharedKey[] = "SOFTWARE\\Torvane\\Shared";
+const char sharedVersionPrefix[] = "SOFTWARE\\Torvane\\Shared\\";
+const char sharedVersionSuffix[] = "\\Environment";
+const char mirelPrefix[] = "SOFTWARE\\Torvane\\Mirel\\";
+const char codraPrefix[] = "SOFTWARE\\Torvane\\Codra\\";
+const char lumeraPrefix[] = "SOFTWARE\\NORVAK\\LUMERA\\";
+
+const char patch1Product[] = "{350F0702-7C36-4939-9FE5-5B21A4F113A1}";
+// Asked in this order.
+const char* const patch2Products[] = {"{635C648D-1B1D-47C4-9752-3AC36F3379AC}",
+                                      "{A5D42272-2BAB-41B0-BFCE-DB2F1EF5F279}",
+                                      "{BBD7D9F7-D87C-4766-84FA-3CDE429F4EE3}"};
 
 // Key names built from a version fit 255 characters (a 256-byte buffer with
 // its terminator). A longer name, or a version holding a zero byte, is
@@ -57,7 +68,7 @@ bool IsProductInstalled(const char* productCode)
 
 std::optional<std::string> FindProductHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, "SOFTWARE\\Torvane\\Shared\\", "\\Environment", "QEX_HOME");
+    return LookUpVersioned(version, sharedVersionPrefix, sharedVersionSuffix, "QEX_HOME");
 }
 
 std::optional<std::string> FindLatestSharedVersion()
@@ -97,9 +108,9 @@ std::optional<std::string> FindLatestSharedVersion()
 std::optional<std::string> FindExtensionHome(std::optional<std::string_view> version)
 {
     // Codra is asked whenever Mirel gives nothing: no key, or a key without "InstallDir".
-    if (std::optional<std::string> home = LookUpVersioned(version, "SOFTWARE\\Torvane\\Mirel\\", "", "InstallDir"))
+    if (std::optional<std::string> home = LookUpVersioned(version, mirelPrefix, "", "InstallDir"))
         return home;
-    return LookUpVersioned(version, "SOFTWARE\\Torvane\\Codra\\", "", "InstallDir");
+    return LookUpVersioned(version, codraPrefix, "", "InstallDir");
 }
 
 bool IsExtensionInstalled(std::optional<std::string_view> version)
@@ -109,19 +120,18 @@ bool IsExtensionInstalled(std::optional<std::string_view> version)
 
 std::optional<std::string> FindLumeraHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, "SOFTWARE\\NORVAK\\LUMERA\\", "", "LumeraHome");
+    return LookUpVersioned(version, lumeraPrefix, "", "LumeraHome");
 }
 
 bool IsPatch1Installed()
 {
-    return IsProductInstalled("{350F0702-7C36-4939-9FE5-5B21A4F113A1}");
+    return IsProductInstalled(patch1Product);
 }
 
 bool IsPatch2Installed()
 {
-    // In this order; the first installed one answers and the later ones are not asked.
-    for (const char* productCode : {"{635C648D-1B1D-47C4-9752-3AC36F3379AC}", "{A5D42272-2BAB-41B0-BFCE-DB2F1EF5F279}",
-                                    "{BBD7D9F7-D87C-4766-84FA-3CDE429F4EE3}"})
+    // The first installed one answers; the later ones are not asked.
+    for (const char* productCode : patch2Products)
         if (IsProductInstalled(productCode))
             return true;
     return false;
