@@ -1,9 +1,13 @@
 #include "support/sample_machine.h"
 
+#include "common/control_ids.h"
 #include "support/bench.h"
 #include "support/discovery_packages.h"
+#include "support/program_driver.h"
 
 #include <windows.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -259,6 +263,29 @@ void ClearRegistrationMarkers()
     DeleteKeyTree(HKEY_CURRENT_USER, kMarkerKey);
 }
 
+namespace {
+std::optional<std::string> ReadText(HKEY root, const std::string& subKey, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
+    if (!value)
+        return std::nullopt;
+    std::string text = value->bytes;
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+} // namespace
+
+std::optional<std::string> ThreadingModelValue()
+{
+    return ReadText(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel");
+}
+
+std::optional<std::string> RasterEnvironmentValue(const char* name)
+{
+    return ReadText(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, name);
+}
+
 std::vector<std::string> RegasmRuns()
 {
     return ReadLines(SampleMachine::FrameworkFolder() + "v1.0.3705\\regasm.log");
@@ -336,4 +363,108 @@ std::vector<std::string> DescribeChanges(const MachineState& before, const Machi
             lines.push_back((category + "          ").substr(0, 10) + item + ": " + from + " -> " + to);
     }
     return lines;
+}
+
+namespace {
+
+constexpr DWORD kRunLimitMs = 180000;
+
+struct ProcessWindows {
+    DWORD processId;
+    std::vector<HWND> boxes;
+};
+
+// Message boxes are dialogs of the program other than its progress window.
+BOOL CALLBACK CollectMessageBox(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<ProcessWindows*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (owner == search->processId && lstrcmpA(className, "#32770") == 0 && lstrcmpA(title, kWindowTitle) != 0)
+        search->boxes.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK AppendStaticText(HWND control, LPARAM parameter)
+{
+    char className[32] = {};
+    GetClassNameA(control, className, sizeof className);
+    char text[512] = {};
+    GetWindowTextA(control, text, sizeof text);
+    auto* texts = reinterpret_cast<std::string*>(parameter);
+    if (lstrcmpiA(className, "Static") == 0 && text[0])
+        *texts += (texts->empty() ? "" : " ") + std::string(text);
+    return TRUE;
+}
+
+std::string DescribeMessageBox(HWND box)
+{
+    char title[128] = {};
+    GetWindowTextA(box, title, sizeof title);
+    std::string texts;
+    EnumChildWindows(box, AppendStaticText, reinterpret_cast<LPARAM>(&texts));
+    return std::string(title) + ": " + texts;
+}
+
+RowState ReadRow(HWND window, int caption, int label, int bar, int icon)
+{
+    RowState row;
+    row.visible = ControlVisible(window, bar);
+    row.bar = BarPosition(window, bar);
+    row.status = IconStatus(window, icon);
+    row.caption = ControlText(window, caption);
+    row.label = ControlText(window, label);
+    return row;
+}
+
+} // namespace
+
+std::string RepairCommandLine(const std::string& options)
+{
+    return "\"" + ProgramPath() + "\"" + (options.empty() ? "" : " " + options);
+}
+
+RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish)
+{
+    RepairRun result;
+    RunningProgram program(RepairCommandLine(options));
+    if (!program.Started())
+        return result;
+    const DWORD start = GetTickCount();
+    HWND window = program.FindWindowOf(20000);
+    HWND ok = window ? GetDlgItem(window, IDOK) : nullptr;
+    DWORD processId = 0;
+    if (window)
+        GetWindowThreadProcessId(window, &processId);
+    std::vector<HWND> seenBoxes;
+    while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
+        ProcessWindows search{processId, {}};
+        EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&search));
+        for (HWND box : search.boxes) {
+            if (std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
+                continue;
+            seenBoxes.push_back(box);
+            result.messageBoxes.push_back(DescribeMessageBox(box));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        if (IsWindow(window) && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE))
+            result.everVisible = true;
+        if (end == RunEnd::ByOk && !result.windowRead && IsWindowEnabled(ok)) {
+            result.windowRead = true;
+            result.okEnabled = true;
+            result.com = ReadRow(window, IDC_COM_CAPTION, IDC_COM_LABEL, IDC_COM_BAR, IDC_COM_ICON);
+            result.net = ReadRow(window, IDC_NET_CAPTION, IDC_NET_LABEL, IDC_NET_BAR, IDC_NET_ICON);
+            result.arc = ReadRow(window, IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON);
+            if (atFinish)
+                atFinish(window);
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        }
+        Sleep(5);
+    }
+    result.exitCode = program.WaitForExit(10000);
+    return result;
 }

@@ -6,7 +6,11 @@
 // tests and scripts/demo, so they cannot drift apart.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +63,43 @@ std::vector<std::string> DescribeChanges(const MachineState& before, const Machi
 int RegistrationCount(const std::string& moduleFileName);
 int UnregistrationCount(const std::string& moduleFileName);
 void ClearRegistrationMarkers();
+// The class's "ThreadingModel" and a value of HKLM\SOFTWARE\ESRI\Raster\Environment
+// ("QEX_HOME", ...); nullopt when absent.
+std::optional<std::string> ThreadingModelValue();
+std::optional<std::string> RasterEnvironmentValue(const char* name);
 // The regasm stand-in's log, one command line per run.
 std::vector<std::string> RegasmRuns();
 // The patch stand-ins' logs: "command line|working directory" per run.
 std::vector<std::string> PatchRuns(int which);
+
+// One row of the progress window as a run left it.
+struct RowState {
+    bool visible = false;
+    int bar = 0;
+    int status = 0; // 0 pending, 1 success, 2 failure
+    std::string caption;
+    std::string label;
+};
+
+// What a run of the real RepairQEXApps.exe showed and how it ended.
+struct RepairRun {
+    std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
+    bool windowRead = false;         // the window waited for OK and was read
+    bool everVisible = false;        // the progress window was seen visible at some moment
+    bool okEnabled = false;
+    RowState com, net, arc;
+    std::vector<std::string> messageBoxes; // "caption: text" of every message box, dismissed with OK
+};
+
+enum class RunEnd {
+    ByOk,     // the window waits for OK: read it once OK is enabled, call atFinish, press OK
+    ByItself, // a silent run: never press OK, wait for it to close itself
+};
+
+// Runs the program with options (written as on a command line after the
+// program's quoted path) and drives it to its end; message boxes are
+// recorded and dismissed with OK as they come.
+RepairRun RunRepair(const std::string& options, RunEnd end,
+                    const std::function<void(HWND)>& atFinish = nullptr);
+// The program's path, quoted, then the options.
+std::string RepairCommandLine(const std::string& options);

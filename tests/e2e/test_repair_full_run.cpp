@@ -1,0 +1,113 @@
+// The real RepairQEXApps.exe on a sample machine with host 9.0.0.0: a run
+// without options, and the runs that close themselves ("silent", "nogui").
+#include "support/bench.h"
+#include "support/sample_machine.h"
+
+#include <doctest.h>
+
+namespace {
+
+const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
+
+} // namespace
+
+TEST_CASE("no options: every step, the window waits for OK with all three rows at 100")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+
+    const RepairRun run = RunRepair("", RunEnd::ByOk);
+    CHECK(run.exitCode == DWORD(0));
+    REQUIRE(run.windowRead);
+    CHECK(run.messageBoxes.empty());
+    CHECK(run.okEnabled);
+    CHECK(run.com.bar == 100);
+    CHECK(run.com.status == 1);
+    CHECK(run.arc.visible);
+    CHECK(run.arc.bar == 100);
+    CHECK(run.net.bar == 100);
+    CHECK(run.net.status == 1);
+
+    // Host side: raster environment, the raster folder's servers, ArcObjects.
+    CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
+    CHECK(RegistrationCount("RasterCore.dll") == 1);
+    CHECK(RegistrationCount("Geometry.dll") == 1);
+    // Product side: every server once, the nine assemblies with /codebase.
+    for (const char* server : {"QexCore.dll", "QexMap.dll", "QexViewer.ocx"}) {
+        CAPTURE(server);
+        CHECK(RegistrationCount(server) == 1);
+        CHECK(UnregistrationCount(server) == 0);
+    }
+    const std::vector<std::string> regasm = RegasmRuns();
+    REQUIRE(regasm.size() == SampleMachine::Assemblies().size());
+    for (size_t i = 0; i < regasm.size(); ++i) {
+        CAPTURE(regasm[i]);
+        CHECK(regasm[i].find(" /codebase ") != std::string::npos);
+        CHECK(regasm[i].find(SampleMachine::Assemblies()[i]) != std::string::npos);
+    }
+    CHECK(ThreadingModelValue() == std::string("Both"));
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
+    CHECK(PatchRuns(1).empty());
+    CHECK(PatchRuns(2).empty());
+}
+
+TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's servers; the run closes itself")
+{
+    for (const char* option : {"-silent", "-nogui", "/silent:yes"}) {
+        CAPTURE(option);
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+
+        const RepairRun run = RunRepair(option, RunEnd::ByItself);
+        CHECK(run.exitCode == DWORD(0));
+        CHECK(run.messageBoxes.empty());
+        CHECK(run.everVisible == (std::string(option) != "-nogui"));
+
+        CHECK(RegistrationCount("RasterCore.dll") == 0);
+        CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
+        CHECK(RegistrationCount("Geometry.dll") == 1);
+        CHECK(RegistrationCount("QexCore.dll") == 1);
+        CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
+        CHECK(ThreadingModelValue() == std::string("Both"));
+        CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
+    }
+}
+
+TEST_CASE("\"silent\" and \"nogui\" together: two options select no step; only the threading model")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+
+    const RepairRun run = RunRepair("-silent -nogui", RunEnd::ByItself);
+    CHECK(run.exitCode == DWORD(0));
+    CHECK(run.messageBoxes.empty());
+    CHECK_FALSE(run.everVisible);
+
+    CHECK(ThreadingModelValue() == std::string("Both"));
+    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
+    for (const char* module : {"RasterCore.dll", "Geometry.dll", "AsmBinder.dll", "QexCore.dll"}) {
+        CAPTURE(module);
+        CHECK(RegistrationCount(module) == 0);
+    }
+    CHECK(RegasmRuns().empty());
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
+}
+
+TEST_CASE("host 9.1, no options: the host's AfCore.dll and the raster folder's servers as well")
+{
+    SampleMachine machine("9.1");
+    REQUIRE(machine.Seed());
+
+    const RepairRun run = RunRepair("", RunEnd::ByOk);
+    CHECK(run.exitCode == DWORD(0));
+    REQUIRE(run.windowRead);
+    CHECK(run.messageBoxes.empty());
+    CHECK(run.com.bar == 100);
+    CHECK(run.com.status == 1);
+    CHECK(run.arc.bar == 100);
+    CHECK(run.net.bar == 100);
+    CHECK(RegistrationCount("RasterCore.dll") == 1);
+    CHECK(RegistrationCount("Geometry.dll") == 1);
+    CHECK(RegistrationCount("QexCore.dll") == 1);
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.1"));
+}
