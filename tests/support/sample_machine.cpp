@@ -384,7 +384,10 @@ BOOL CALLBACK CollectMessageBox(HWND window, LPARAM parameter)
     GetClassNameA(window, className, sizeof className);
     char title[128] = {};
     GetWindowTextA(window, title, sizeof title);
-    if (owner == search->processId && lstrcmpA(className, "#32770") == 0 && lstrcmpA(title, kWindowTitle) != 0)
+    // Visible only once it is complete, caption and text set.
+    const bool visible = GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE;
+    if (owner == search->processId && visible && lstrcmpA(className, "#32770") == 0 &&
+        lstrcmpA(title, kWindowTitle) != 0)
         search->boxes.push_back(window);
     return TRUE;
 }
