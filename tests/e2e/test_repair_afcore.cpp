@@ -1,0 +1,135 @@
+// The AfCore.dll synchronisation of the real RepairQEXApps.exe ("sync_afcore"):
+// which copy reaches LUMERA for each host version, where, and that LUMERA
+// keeps its old library when no complete copy can be made.
+#include "support/bench.h"
+#include "support/sample_machine.h"
+
+#include <doctest.h>
+
+namespace {
+
+const char kOutdated[] = "AfCore.dll, outdated";
+const char kFromProduct[] = "AfCore.dll of QEX 8.7.0";
+
+// The names in LUMERA's library folder: a failed copy leaves nothing behind.
+std::vector<std::string> LumeraLibraryFolder()
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry{};
+    HANDLE search = FindFirstFileA((SampleMachine::LumeraHome() + "Bin\\NTx86\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (entry.cFileName[0] != '.')
+            names.push_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+void SyncAndCheck(const std::string& options, const std::string& expected)
+{
+    const RepairRun run = RunRepair(options, RunEnd::ByOk);
+    CHECK(run.exitCode == DWORD(0));
+    CHECK(run.messageBoxes.empty());
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
+    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll"});
+}
+
+} // namespace
+
+TEST_CASE("the host version, read as a number, chooses the copy")
+{
+    struct Case {
+        const char* host;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"9.0.0.0", "AfCore.dll of ArcGIS 9.0.0.0"},
+        {"9.1", "AfCore.dll of ArcGIS 9.1"},
+        {"9.1.0", "AfCore.dll of ArcGIS 9.1.0"}, // 9.1 as a number
+        {"8.3.0", kFromProduct},
+        {"", kFromProduct}, // no host version at all
+        {"9.2", kOutdated},
+        {"8.1", kOutdated},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.host);
+        SampleMachine machine(c.host);
+        REQUIRE(machine.Seed());
+        SyncAndCheck("-sync_afcore", c.expected);
+    }
+}
+
+TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", the target from \"lumera_home\"")
+{
+    SUBCASE("host 9.0.0.0 with \"arcgis_home\": a backslash is inserted after the home even when it ends with one")
+    {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        ScratchFolder other("other host");
+        REQUIRE(WriteFileText(other.Make("Bin\\AfCore.dll"), "AfCore.dll of another host"));
+        SyncAndCheck("-sync_afcore -arcgis_home:\"" + other.Path() + "\"", "AfCore.dll of another host");
+    }
+    SUBCASE("host 8.3.0 with \"qex_home\": no backslash inserted after the home")
+    {
+        SampleMachine machine("8.3.0");
+        REQUIRE(machine.Seed());
+        ScratchFolder other("other product");
+        REQUIRE(WriteFileText(other.Make("Archome\\NTx86\\Bin\\AfCore.dll"), "AfCore.dll of another product"));
+        // The value ends with the backslash that the path needs; unquoted, as the short form has no space.
+        char shortPath[MAX_PATH] = {};
+        REQUIRE(GetShortPathNameA(other.Path().c_str(), shortPath, MAX_PATH) > 0);
+        CHECK(std::string(shortPath).find(' ') == std::string::npos);
+        SyncAndCheck("-sync_afcore -qex_home:" + std::string(shortPath) + "\\", "AfCore.dll of another product");
+    }
+    SUBCASE("\"lumera_home\" without a trailing backslash: the file name is glued to the folder's name")
+    {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        const std::string home = SampleMachine::LumeraHome();
+        const std::string withoutBackslash = home.substr(0, home.size() - 1);
+        const std::string glued = withoutBackslash + "Bin\\NTx86\\AfCore.dll";
+        REQUIRE(CreateFolders(withoutBackslash + "Bin\\NTx86"));
+        const RepairRun run = RunRepair("-sync_afcore -lumera_home:\"" + withoutBackslash + "\"", RunEnd::ByOk);
+        CHECK(run.exitCode == DWORD(0));
+        CHECK(ReadFileText(glued) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
+        CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kOutdated));
+    }
+}
+
+TEST_CASE("no complete copy: LUMERA keeps its old AfCore.dll")
+{
+    SUBCASE("host 9.0.0.0, the host's AfCore.dll missing")
+    {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
+        SyncAndCheck("-sync_afcore", kOutdated);
+    }
+    SUBCASE("host 8.3.0, the product's AfCore.dll missing")
+    {
+        SampleMachine machine("8.3.0");
+        REQUIRE(machine.Seed());
+        REQUIRE(DeleteFileA(SampleMachine::ProductAfCore().c_str()));
+        SyncAndCheck("-sync_afcore", kOutdated);
+    }
+    SUBCASE("host 9.0.0.0, the host's AfCore.dll held open with no sharing")
+    {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        HANDLE held = CreateFileA(SampleMachine::HostAfCore().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        SyncAndCheck("-sync_afcore", kOutdated);
+        CloseHandle(held);
+    }
+    SUBCASE("host 9.0.0.0, a folder named AfCore.dll in the host's place")
+    {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
+        REQUIRE(CreateFolders(SampleMachine::HostAfCore()));
+        SyncAndCheck("-sync_afcore", kOutdated);
+    }
+}
