@@ -6,6 +6,8 @@
 
 #include <doctest.h>
 
+#include <vector>
+
 namespace {
 
 std::string CommandLine(const std::string& program, const std::string& options)
@@ -100,6 +102,68 @@ TEST_CASE("OK pressed the instant it is enabled: no crash, no hang, exit code 0"
         HWND ok = GetDlgItem(window, IDOK);
         REQUIRE(WaitUntilEnabled(ok));
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        CHECK(run.WaitForExit() == DWORD(0));
+    }
+}
+
+namespace {
+
+// A copy of the program whose resources of one type are replaced by data.
+std::string CopyReplacing(const ScratchFolder& folder, const char* name, LPCSTR type,
+                          std::initializer_list<int> ids, const std::vector<WORD>& data)
+{
+    const std::string program = folder.Path() + "\\" + name;
+    REQUIRE(CopyFileA(ProgramPath().c_str(), program.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceA(program.c_str(), FALSE);
+    REQUIRE(update != nullptr);
+    for (int id : ids)
+        CHECK(UpdateResourceA(update, type, MAKEINTRESOURCEA(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                              const_cast<WORD*>(data.data()), static_cast<DWORD>(data.size() * sizeof(WORD))));
+    REQUIRE(EndUpdateResourceA(update, FALSE));
+    return program;
+}
+
+// A dialog template whose one control has a class nobody registered, so
+// CreateDialogParamA fails.
+std::vector<WORD> UncreatableDialog()
+{
+    std::vector<WORD> t = {LOWORD(WS_POPUP | WS_CAPTION), HIWORD(WS_POPUP | WS_CAPTION), 0, 0, 1, 0, 0, 100, 50,
+                           0, 0, 0, 0}; // style, ex-style, 1 control, rect, no menu, class, title
+    t.insert(t.end(), {LOWORD(WS_CHILD | WS_VISIBLE), HIWORD(WS_CHILD | WS_VISIBLE), 0, 0, 0, 0, 10, 10, 1});
+    for (char c : std::string("NoSuchClass"))
+        t.push_back(static_cast<WORD>(c));
+    t.insert(t.end(), {0, 0, 0, 0}); // class end, empty title, no creation data, padding
+    return t;
+}
+
+} // namespace
+
+TEST_CASE("missing icons or a dialog that cannot be created: no crash, exit code 0")
+{
+    ScratchFolder folder("broken resources");
+    // Icon groups that name no image: every icon loads as null.
+    const std::string noIcons = CopyReplacing(folder, "NoIcons.exe", MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */,
+                                              {IDI_SUCCESS, IDI_FAILURE, IDI_PENDING}, {0, 1, 0});
+    for (const char* options : {"-nogui", "-silent"}) {
+        CAPTURE(options);
+        RunningProgram run(CommandLine(noIcons, options));
+        CHECK(run.WaitForExit() == DWORD(0));
+    }
+    RunningProgram interactive(CommandLine(noIcons, ""));
+    HWND window = interactive.FindWindowOf();
+    REQUIRE(window != nullptr);
+    REQUIRE(WaitUntilEnabled(GetDlgItem(window, IDOK)));
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    CHECK(interactive.WaitForExit() == DWORD(0));
+
+    // Without its dialog the run has no window: it still does its work and ends by itself.
+    const std::string noDialog = CopyReplacing(folder, "NoDialog.exe", MAKEINTRESOURCEA(5) /* RT_DIALOG */,
+                                               {IDD_PROGRESS}, UncreatableDialog());
+    for (const char* options : {"", "-silent"}) {
+        CAPTURE(options);
+        RunningProgram run(CommandLine(noDialog, options));
+        REQUIRE(run.Started());
+        CHECK(run.FindWindowOf(3000) == nullptr);
         CHECK(run.WaitForExit() == DWORD(0));
     }
 }
