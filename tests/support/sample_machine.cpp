@@ -426,6 +426,13 @@ RowState ReadRow(HWND window, int caption, int label, int bar, int icon)
 
 } // namespace
 
+WindowRows ReadRows(HWND window)
+{
+    return {ReadRow(window, IDC_COM_CAPTION, IDC_COM_LABEL, IDC_COM_BAR, IDC_COM_ICON),
+            ReadRow(window, IDC_NET_CAPTION, IDC_NET_LABEL, IDC_NET_BAR, IDC_NET_ICON),
+            ReadRow(window, IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON)};
+}
+
 std::string RepairCommandLine(const std::string& options)
 {
     return "\"" + ProgramPath() + "\"" + (options.empty() ? "" : " " + options);
@@ -459,9 +466,10 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
         if (end == RunEnd::ByOk && !result.windowRead && IsWindowEnabled(ok)) {
             result.windowRead = true;
             result.okEnabled = true;
-            result.com = ReadRow(window, IDC_COM_CAPTION, IDC_COM_LABEL, IDC_COM_BAR, IDC_COM_ICON);
-            result.net = ReadRow(window, IDC_NET_CAPTION, IDC_NET_LABEL, IDC_NET_BAR, IDC_NET_ICON);
-            result.arc = ReadRow(window, IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON);
+            const WindowRows rows = ReadRows(window);
+            result.com = rows.com;
+            result.net = rows.net;
+            result.arc = rows.arc;
             if (atFinish)
                 atFinish(window);
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));

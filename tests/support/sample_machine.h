@@ -81,6 +81,12 @@ struct RowState {
     std::string label;
 };
 
+// The three rows of the program's window, read from another process.
+struct WindowRows {
+    RowState com, net, arc;
+};
+WindowRows ReadRows(HWND window);
+
 // What a run of the real RepairQEXApps.exe showed and how it ended.
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
