@@ -45,7 +45,7 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
     const std::string folder = JoinPath(hostDirectory, libraryFolder);
     const int count = static_cast<int>(libraries.size());
 
-    bool result = true;
+    std::optional<std::string> failedLibrary;
     for (int i = 0; i < count; ++i) {
         const std::string path = JoinPath(folder, libraries[i]);
         // Missing, unloadable or not self-registering: skipped without a word.
@@ -53,12 +53,15 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
             continue;
         ReportLabel(window, ArcObjectsRow, libraries[i]);
         if (!RegisterModule(path))
-            result = false;
+            NoteFailure(failedLibrary, libraries[i]);
         // A failed registration still advances the bar; a skipped one leaves a gap.
         ReportPosition(window, ArcObjectsRow, (i + 1) * 100 / count);
     }
+    // The last position may have shown success; a failed library overrides it.
+    if (failedLibrary)
+        ReportRowFailure(window, ArcObjectsRow, *failedLibrary);
 
     // The raster environment is repaired whatever was registered, the empty table included.
     WriteRasterEnvironment();
-    return result;
+    return !failedLibrary;
 }

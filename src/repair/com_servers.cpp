@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace {
@@ -125,14 +126,14 @@ ModuleProbe ProbeOnce(const FolderSurvey& survey, const char* name, const std::s
     return known != survey.probes.end() ? known->second : ProbeModule(path);
 }
 
+// Notes the first module that failed; the sweep goes on after a failure.
 template <size_t Count>
-bool SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Count], ModuleOperation operation,
-                       HWND window)
+void SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Count], ModuleOperation operation,
+                       HWND window, std::optional<std::string>& firstFailure)
 {
     const FolderSurvey survey = SurveyFolder(folder);
     const int n = survey.selfRegistering;
     int k = 0;
-    bool result = true;
     for (const SweepPass& pass : passes) {
         ForEachEntry(folder, pass.pattern, [&](const char* name, const std::string& path) {
             if (ProbeOnce(survey, name, path) != SelfRegistering)
@@ -140,11 +141,10 @@ bool SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Coun
             ReportLabel(window, ComRow, name);
             ++k;
             if (!operation(path))
-                result = false;
+                NoteFailure(firstFailure, name);
             ReportPosition(window, ComRow, SweepPosition(pass.offset, k, n));
         });
     }
-    return result;
 }
 
 std::string UtilityInFolder(const std::string& serverFolder, const char* fileName)
@@ -200,6 +200,14 @@ int CountSelfRegisteringModules(std::string_view folder)
 
 bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window)
 {
+    std::optional<std::string> failedFile;
+    return RegisterProductComServers(installDir, sxsRequired, window, failedFile);
+}
+
+bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window,
+                               std::optional<std::string>& failedFile)
+{
+    failedFile.reset();
     if (installDir.empty())
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
@@ -207,6 +215,7 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     ReportLabel(window, ComRow, SideBySideUtility);
     if (!ApplyToSideBySideUtility(serverFolder, RegisterModule) && sxsRequired) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
+        failedFile = SideBySideUtility;
         return false;
     }
     ReportPosition(window, ComRow, 1);
@@ -214,11 +223,16 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     ReportLabel(window, ComRow, ComUtility);
     if (!ApplyToComUtility(serverFolder, RegisterModule) && sxsRequired) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
+        failedFile = ComUtility;
         return false;
     }
     ReportPosition(window, ComRow, 2);
 
-    return SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window);
+    SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window, failedFile);
+    // The last position may have shown success; a failed module overrides it.
+    if (failedFile)
+        ReportRowFailure(window, ComRow, *failedFile);
+    return !failedFile;
 }
 
 bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window)
@@ -227,21 +241,25 @@ bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, 
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
 
-    bool result = SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window);
+    std::optional<std::string> failedFile;
+    SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window, failedFile);
 
     ReportLabel(window, ComRow, ComUtility);
     if (!ApplyToComUtility(serverFolder, UnregisterModule) && sxsRequired) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
-        result = false;
+        NoteFailure(failedFile, ComUtility);
     }
 
     ReportLabel(window, ComRow, SideBySideUtility);
     if (!ApplyToSideBySideUtility(serverFolder, UnregisterModule) && sxsRequired) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
-        result = false;
+        NoteFailure(failedFile, SideBySideUtility);
     }
 
     ReportPosition(window, ComRow, 99);
     ReportPosition(window, ComRow, 100);
-    return result;
+    // 100 shows success: a failure above must not end as a tick.
+    if (failedFile)
+        ReportRowFailure(window, ComRow, *failedFile);
+    return !failedFile;
 }

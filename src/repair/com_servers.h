@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 enum ModuleProbe : int {
@@ -18,6 +20,11 @@ bool RegisterModule(std::string_view path);
 bool UnregisterModule(std::string_view path);
 int CountSelfRegisteringModules(std::string_view folder);
 
-// window may be null: the same work, nothing reported.
+// window may be null: the same work, nothing reported. A sweep in which
+// something failed ends the COM row on the failure icon, its label naming the
+// first file that failed.
 bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window);
+// As above; failedFile receives the first file that failed, or nothing.
+bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window,
+                               std::optional<std::string>& failedFile);
 bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window);

@@ -33,14 +33,16 @@ std::string RegasmCommandLine(const std::string& frameworkFolder, const char* sw
            Quoted(serverFolder + "\\" + assembly);
 }
 
-// One run at a time, each waited for; its exit code says nothing we act on.
+// One run at a time, each waited for. regasm.exe reports an error (such as
+// an assembly it cannot find) by a non-zero exit code.
 bool RunRegasm(const std::string& commandLine)
 {
     std::optional<unique_process_information> process = StartProcess(commandLine, CREATE_NO_WINDOW);
     if (!process)
         return false;
     WaitForProcess(*process);
-    return true;
+    DWORD exitCode = 1;
+    return GetExitCodeProcess(process->process.get(), &exitCode) && exitCode == 0;
 }
 
 bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText, HWND window)
@@ -50,16 +52,19 @@ bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
     const std::optional<std::string> frameworkFolder = FindDotNetDirectory(DotNetRuntimeVersion);
 
-    bool result = true;
+    std::optional<std::string> failedAssembly;
     for (int i = 1; i <= AssemblyCount; ++i) {
         const char* assembly = ProductAssemblies[i - 1];
         ReportLabel(window, NetRow, assembly);
         // Without a framework folder there is nothing to start: a failed launch.
         if (!frameworkFolder || !RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly)))
-            result = false;
+            NoteFailure(failedAssembly, assembly);
         ReportPosition(window, NetRow, (100 * i) / AssemblyCount);
     }
-    return result;
+    // The last position shows success; a failed run overrides it.
+    if (failedAssembly)
+        ReportRowFailure(window, NetRow, *failedAssembly);
+    return !failedAssembly;
 }
 
 } // namespace

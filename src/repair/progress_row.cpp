@@ -17,3 +17,15 @@ void ReportStatus(HWND window, const ProgressRow& row, int status)
     if (window)
         SendMessageA(window, UM_SETSTATUS, static_cast<WPARAM>(status), row.icon);
 }
+
+void NoteFailure(std::optional<std::string>& firstFailure, std::string_view file)
+{
+    if (!firstFailure)
+        firstFailure.emplace(file);
+}
+
+void ReportRowFailure(HWND window, const ProgressRow& row, const std::string& failedFile)
+{
+    ReportLabel(window, row, failedFile.c_str());
+    ReportStatus(window, row, STATUS_CODE_FAILURE);
+}

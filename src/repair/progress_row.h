@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 struct ProgressRow {
     int label;
     int bar;
@@ -20,3 +24,10 @@ constexpr ProgressRow ArcObjectsRow{IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
 void ReportLabel(HWND window, const ProgressRow& row, const char* text);
 void ReportPosition(HWND window, const ProgressRow& row, int position);
 void ReportStatus(HWND window, const ProgressRow& row, int status);
+
+// The first file that failed on a row in a pass; later failures keep it.
+void NoteFailure(std::optional<std::string>& firstFailure, std::string_view file);
+
+// Ends a row whose work failed: the label names the file that failed and the
+// icon shows the failure, whatever the last position turned it to.
+void ReportRowFailure(HWND window, const ProgressRow& row, const std::string& failedFile);

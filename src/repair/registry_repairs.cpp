@@ -83,6 +83,5 @@ bool FixThreadingModel()
     unique_hkey key = OpenKey(HKEY_CLASSES_ROOT, threadingModelKey, KEY_ALL_ACCESS);
     if (!key)
         return false;
-    WriteStringValue(key.get(), threadingModelValue, threadingModelData);
-    return true;
+    return WriteStringValue(key.get(), threadingModelValue, threadingModelData);
 }

@@ -152,7 +152,8 @@ bool SxsRequiredOption(const OptionSet& options)
     return value && std::strtol(value->c_str(), nullptr, 10) == 1;
 }
 
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired)
+std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
+                                      std::optional<std::string>& comRowFailure)
 {
     std::optional<std::string> hostHome;
     if (options.Has("arcgis_home")) {
@@ -163,7 +164,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
             DecideSideBySide(options, sxsRequired);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || !options.Any()) {
-                RegisterProductComServers(*rasterHome, sxsRequired, context.window);
+                RegisterProductComServers(*rasterHome, sxsRequired, context.window, comRowFailure);
                 FixThreadingModel();
             }
         }

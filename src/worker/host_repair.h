@@ -10,8 +10,11 @@
 
 class OptionSet;
 
-// Reads and may change sxsRequired. Returns the host home it settled on.
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired);
+// Reads and may change sxsRequired. Returns the host home it settled on;
+// comRowFailure receives the first file that failed in the raster folder's
+// COM registration, if any.
+std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
+                                      std::optional<std::string>& comRowFailure);
 
 void SyncAfCore(const OptionSet& options);
 

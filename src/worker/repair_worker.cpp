@@ -5,6 +5,7 @@
 #include "options/option_set.h"
 #include "repair/com_servers.h"
 #include "repair/dotnet_assemblies.h"
+#include "repair/progress_row.h"
 #include "repair/registry_repairs.h"
 #include "worker/host_repair.h"
 
@@ -23,6 +24,20 @@ constexpr char kCleanupComCaption[] = "Unregistering COM Servers... Processing:"
 constexpr char kCleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
 // The ArcObjects row, hidden in a cleanup run: caption, file label, bar, icon.
 constexpr int kArcObjectsRow[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
+
+// COM for this thread, left again on every path. S_FALSE (already
+// initialised) needs its CoUninitialize as well; a failure has none to pair.
+struct ComApartment {
+    HRESULT result = CoInitialize(nullptr);
+    ComApartment() = default;
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment()
+    {
+        if (SUCCEEDED(result))
+            CoUninitialize();
+    }
+};
 
 // The named option is present; or "silent"/"nogui" is the only option; or there is none.
 bool IsStepSelected(const OptionSet& options, const char* name)
@@ -51,14 +66,28 @@ void RunCleanup(HWND window, const std::string& productHome, bool sxsRequired)
     UnregisterAssemblies(productHome, window);
 }
 
+// The product's pass on the COM row, which the raster folder's pass may have
+// used already: the row starts again from the hourglass, unless that pass
+// failed, whose failure then stays shown to the end of the run.
+void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired,
+                            const std::optional<std::string>& rasterFailure)
+{
+    if (!rasterFailure)
+        ReportStatus(window, ComRow, STATUS_CODE_PENDING);
+    RegisterProductComServers(productHome, sxsRequired, window);
+    if (rasterFailure)
+        ReportRowFailure(window, ComRow, *rasterFailure);
+}
+
 void RunRepair(const WorkerContext& context, const OptionSet& options, const std::optional<std::string>& productHome,
                bool& sxsRequired)
 {
+    std::optional<std::string> rasterFailure;
     if (IsStepSelected(options, "repair_arcgis"))
-        RepairHost(context, options, sxsRequired);
+        RepairHost(context, options, sxsRequired, rasterFailure);
     if (productHome) {
         if (IsStepSelected(options, "repair_qex_com"))
-            RegisterProductComServers(*productHome, sxsRequired, context.window);
+            RegisterProductServers(context.window, *productHome, sxsRequired, rasterFailure);
         if (IsStepSelected(options, "repair_qex_net"))
             RegisterAssemblies(*productHome, context.window);
         FixThreadingModel();
@@ -82,7 +111,8 @@ void Run(const WorkerContext& context, const OptionSet& options)
     if (options.Has("silent") || options.Has("nogui"))
         silentMode = true;
 
-    if (CoInitialize(nullptr) != S_OK && !silentMode)
+    const ComApartment com;
+    if (com.result != S_OK && !silentMode)
         MessageBoxA(nullptr, kComInitFailed, kErrorCaption, MB_OK | MB_ICONERROR);
 
     bool sxsRequired = true;
@@ -94,7 +124,6 @@ void Run(const WorkerContext& context, const OptionSet& options)
         RunRepair(context, options, productHome, sxsRequired);
 
     Finish(context.window);
-    CoUninitialize();
 }
 
 } // namespace

@@ -18,7 +18,9 @@ TEST_CASE("\"cleanup\" alone: ArcObjects row hidden, new captions, servers and a
     CHECK(run.com.caption == "Unregistering COM Servers... Processing:");
     CHECK(run.net.caption == "Unregistering .NET Assemblies... Processing:");
     CHECK(run.com.bar == 100);
+    CHECK(run.com.status == 1);
     CHECK(run.net.bar == 100);
+    CHECK(run.net.status == 1);
 
     for (const char* server : {"AsmBinder.dll", "ComBridge.dll", "QexCore.dll", "QexMap.dll", "QexViewer.ocx"}) {
         CAPTURE(server);
@@ -68,4 +70,22 @@ TEST_CASE("\"cleanup\" with another option: no cleanup, no step selected, only t
         CHECK(ThreadingModelValue() == std::string("Both"));
         CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
     }
+}
+
+TEST_CASE("\"cleanup\" alone, the side-by-side utility cannot be unregistered: the COM row ends on failure")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+    REQUIRE(CopyFixture("com_server_fails.dll", SampleMachine::ProductHome() + "bin\\ntx86\\AsmBinder.dll"));
+
+    const RepairRun run = RunRepair("-cleanup", RunEnd::ByOk);
+    CHECK(run.exitCode == DWORD(0));
+    REQUIRE(run.windowRead);
+    // 99 and 100 come after the failure; the row still ends on it.
+    CHECK(run.com.bar == 100);
+    CHECK(run.com.status == 2);
+    CHECK(run.com.label == "AsmBinder.dll");
+    CHECK(run.net.status == 1);
+    CHECK(UnregistrationCount("QexCore.dll") == 1);
+    CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
 }

@@ -5,6 +5,8 @@
 
 #include <doctest.h>
 
+#include <functional>
+
 namespace {
 
 const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
@@ -25,6 +27,7 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
     CHECK(run.com.status == 1);
     CHECK(run.arc.visible);
     CHECK(run.arc.bar == 100);
+    CHECK(run.arc.status == 1);
     CHECK(run.net.bar == 100);
     CHECK(run.net.status == 1);
 
@@ -110,4 +113,67 @@ TEST_CASE("host 9.1, no options: the host's AfCore.dll and the raster folder's s
     CHECK(RegistrationCount("Geometry.dll") == 1);
     CHECK(RegistrationCount("QexCore.dll") == 1);
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.1"));
+}
+
+TEST_CASE("a failure ends its row on the failure icon, the label naming the file; the other rows succeed")
+{
+    const std::string productServers = SampleMachine::ProductHome() + "bin\\ntx86\\";
+    struct Case {
+        const char* what;
+        std::function<bool(const SampleMachine&)> spoil;
+        RowState RepairRun::*failedRow;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"a product server whose registration fails",
+         [&](const SampleMachine&) { return CopyFixture("com_server_fails.dll", productServers + "QexMap.dll"); },
+         &RepairRun::com, "QexMap.dll"},
+        // The raster folder's pass comes first; the product's pass succeeds after it.
+        {"a raster server whose registration fails",
+         [](const SampleMachine& machine) {
+             return CopyFixture("com_server_fails.dll", machine.RasterServerFolder() + "\\RasterCore.dll");
+         },
+         &RepairRun::com, "RasterCore.dll"},
+        // The tool cannot find the assembly and exits non-zero.
+        {"an assembly missing from the server folder",
+         [&](const SampleMachine&) { return DeleteFileA((productServers + "DockSuite.dll").c_str()) != 0; },
+         &RepairRun::net, "DockSuite.dll"},
+        {"no .NET Framework",
+         [](const SampleMachine&) {
+             HKEY key = nullptr;
+             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\.NETFramework", 0, KEY_SET_VALUE, &key))
+                 return false;
+             const LONG status = RegDeleteValueA(key, "InstallRoot");
+             RegCloseKey(key);
+             return status == ERROR_SUCCESS;
+         },
+         &RepairRun::net, "AxTrilens.dll"},
+        {"an ArcObjects library whose registration fails",
+         [](const SampleMachine&) {
+             return CopyFixture("com_server_fails.dll", SampleMachine::HostHome() + "bin\\Geometry.dll");
+         },
+         &RepairRun::arc, "Geometry.dll"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        REQUIRE(c.spoil(machine));
+
+        const RepairRun run = RunRepair("", RunEnd::ByOk);
+        CHECK(run.exitCode == DWORD(0));
+        REQUIRE(run.windowRead);
+        CHECK(run.messageBoxes.empty());
+        CHECK(run.okEnabled);
+        for (RowState RepairRun::*row : {&RepairRun::com, &RepairRun::net, &RepairRun::arc}) {
+            const RowState& state = run.*row;
+            CAPTURE(state.caption);
+            if (row == c.failedRow) {
+                CHECK(state.status == 2);
+                CHECK(state.label == c.label);
+            } else {
+                CHECK(state.status == 1);
+            }
+        }
+    }
 }

@@ -7,6 +7,8 @@
 
 #include <doctest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -238,15 +240,26 @@ TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
         CHECK(recorder.Lines().empty());
         CHECK(Join(markers.Sequence()) == Join(sequence));
     }
-    SUBCASE("a failed module makes the result false and the sweep goes on")
+    SUBCASE("a failed module: the sweep goes on, then the row ends on failure naming the first one")
     {
         install.Add("com_server_fails.dll", "Broken.ocx");
+        install.Add("com_missing_dependency.dll", "Unloadable.ocx");
         markers.Clear();
-        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
+        std::optional<std::string> failedFile;
+        CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window(), failedFile));
         CHECK(markers.Registered("Broken.ocx") == 1);
         CHECK(markers.Registered("Viewer.ocx") == 1);
-        CHECK(recorder.Lines("status").empty());
+        // The first of the two failures in the "*.ocx" search's order.
+        const std::vector<std::string> ocx = SearchOrder(install.servers, "*.ocx");
+        const std::string first = *std::find_if(ocx.begin(), ocx.end(), [](const std::string& name) {
+            return name == "Broken.ocx" || name == "Unloadable.ocx";
+        });
+        CHECK(failedFile == first);
         CHECK(recorder.Lines("progress").back() == "progress 1000 100");
+        const std::vector<std::string> lines = recorder.Lines();
+        REQUIRE(lines.size() >= 2);
+        CHECK(std::vector<std::string>(lines.end() - 2, lines.end()) == Lines({"text 1005 " + first, "status 1003 2"}));
+        CHECK(recorder.Lines("status").size() == 1);
     }
 }
 
@@ -388,9 +401,11 @@ TEST_CASE("UnregisterProductComServers: the sweep first, the utilities last")
     {
         install.Add("com_server.dll", "Tool.ocx");
         CHECK_FALSE(UnregisterProductComServers(install.home + "\\", true, recorder.Window()));
+        // 99 and 100 no longer turn the failure into success: the row ends on the first utility that failed.
         CHECK(recorder.Lines() == Lines({"text 1005 Tool.ocx", "progress 1000 98", "text 1005 ComBridge.dll",
                                           "status 1003 2", "text 1005 AsmBinder.dll", "status 1003 2",
-                                          "progress 1000 99", "progress 1000 100"}));
+                                          "progress 1000 99", "progress 1000 100", "text 1005 ComBridge.dll",
+                                          "status 1003 2"}));
     }
     SUBCASE("the utilities are unregistered after the sweep, whatever failed")
     {
@@ -398,7 +413,12 @@ TEST_CASE("UnregisterProductComServers: the sweep first, the utilities last")
         install.Add("com_server.dll", "ComBridge.dll");
         install.Add("com_register_only.dll", "NoUnregister.dll");
         install.Add("com_unregister_only.dll", "NoRegister.dll");
-        CHECK_FALSE(UnregisterProductComServers(install.home, true, nullptr));
+        CHECK_FALSE(UnregisterProductComServers(install.home, true, recorder.Window()));
+        // Only the module without its export failed: the row ends on it.
+        const std::vector<std::string>& lines = recorder.Lines();
+        REQUIRE(lines.size() >= 2);
+        CHECK(std::vector<std::string>(lines.end() - 2, lines.end()) ==
+              Lines({"text 1005 NoUnregister.dll", "status 1003 2"}));
         std::vector<std::string> sequence = markers.Sequence();
         // The sweep's two (in search order), then ComBridge.dll and AsmBinder.dll.
         REQUIRE(sequence.size() == 4);

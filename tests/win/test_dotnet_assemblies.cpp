@@ -123,12 +123,15 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
     ScratchFolder product("dotnet product");
     const std::string servers = product.Path() + "\\bin\\ntx86";
 
+    REQUIRE(CreateFolders(servers));
+    for (const char* assembly : assemblies)
+        REQUIRE(WriteFileText(servers + "\\" + assembly, "assembly"));
+
     for (const char* home : {"plain", "trailing backslash"}) {
         CAPTURE(home);
         const std::string installDir = product.Path() + (std::string(home) == "plain" ? "" : "\\");
         DeleteFileA(framework.log.c_str());
         recorder.Clear();
-        // The assemblies are not there: the tool runs anyway and its failure goes unnoticed.
         CHECK(RegisterAssemblies(installDir, recorder.Window()));
         // Every run has ended: all nine lines are there when the call returns.
         CHECK(Join(ReadLines(framework.log)) == Join(framework.Expected("/codebase", servers)));
@@ -142,6 +145,20 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
         CHECK(UnregisterAssemblies(product.Path(), recorder.Window()));
         CHECK(Join(ReadLines(framework.log)) == Join(framework.Expected("/unregister", servers)));
         CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
+    }
+    SUBCASE("an assembly the tool cannot find: its non-zero exit fails the row, named at the end")
+    {
+        for (const char* missing : {"DockSuite.dll", "MOSAIQLib.dll"})
+            REQUIRE(DeleteFileA((servers + "\\" + missing).c_str()));
+        DeleteFileA(framework.log.c_str());
+        recorder.Clear();
+        CHECK_FALSE(RegisterAssemblies(product.Path(), recorder.Window()));
+        // Every run still takes place; the row ends on the first that failed.
+        CHECK(ReadLines(framework.log).size() == 9);
+        std::vector<std::string> expected = ExpectedMessages();
+        expected.push_back("text 1006 DockSuite.dll");
+        expected.push_back("status 1004 2");
+        CHECK(Join(recorder.Lines()) == Join(expected));
     }
     SUBCASE("a null window: the same nine runs, no message")
     {
@@ -162,11 +179,12 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
     }
     SUBCASE("a command line beyond 1003 characters reaches the tool whole")
     {
+        // The assemblies are not in that folder: the tool reports it.
         DeleteFileA(framework.log.c_str());
         const std::string longHome = product.Path() + "\\" + std::string(200, 'a') + "\\" + std::string(200, 'b') +
                                      "\\" + std::string(200, 'c') + "\\" + std::string(200, 'd') + "\\" +
                                      std::string(200, 'e');
-        CHECK(RegisterAssemblies(longHome, nullptr));
+        CHECK_FALSE(RegisterAssemblies(longHome, nullptr));
         std::vector<std::string> lines = ReadLines(framework.log);
         REQUIRE(lines.size() == 9);
         CHECK(lines[0].size() > 1003);
@@ -174,7 +192,7 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
     }
 }
 
-TEST_CASE("Without the framework folder every launch fails and the bar still runs to 100")
+TEST_CASE("Without the framework folder every launch fails: the bar still runs to 100, the row ends on failure")
 {
     Framework framework;
     MessageRecorder recorder;
@@ -189,6 +207,9 @@ TEST_CASE("Without the framework folder every launch fails and the bar still run
         REQUIRE(framework.installRoot.Remove());
     }
     CHECK_FALSE(RegisterAssemblies(product.Path(), recorder.Window()));
-    CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
+    std::vector<std::string> expected = ExpectedMessages();
+    expected.push_back("text 1006 AxTrilens.dll");
+    expected.push_back("status 1004 2");
+    CHECK(Join(recorder.Lines()) == Join(expected));
     CHECK_FALSE(FileExists(framework.log));
 }
