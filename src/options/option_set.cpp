@@ -177,7 +177,7 @@ bool WordNamesPath(std::string_view word, std::string_view fullPath)
         const std::string_view relative = WithoutDotSegments(word);
         if (relative.empty() || relative.size() >= full.size() || !EndsWithPath(full, relative))
             continue;
-        if (PathChar(relative.front()) == '\\' || full[full.size() - relative.size() - 1] == '\\')
+        if (PathChar(relative.front()) == '\\' || PathChar(full[full.size() - relative.size() - 1]) == '\\')
             return true;
     }
     return false;
