@@ -9,8 +9,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <memory>
 #include <new>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -53,6 +54,39 @@ void WaitForWorker(const unique_handle& worker)
     }
 }
 
+// This program's file as the loader names it; empty when it cannot be read.
+std::string ModulePath()
+{
+    std::string path(MAX_PATH, '\0');
+    while (path.size() <= 32768) {
+        const DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2); // cut short: try again with more room
+    }
+    return {};
+}
+
+// The same file's short (8.3) form; empty when it has none to give.
+std::string ShortPathOf(const std::string& path)
+{
+    if (path.empty())
+        return {};
+    const DWORD size = GetShortPathNameA(path.c_str(), nullptr, 0);
+    if (size == 0)
+        return {};
+    std::string shortPath(size, '\0');
+    const DWORD length = GetShortPathNameA(path.c_str(), &shortPath[0], size);
+    if (length == 0 || length >= size)
+        return {};
+    shortPath.resize(length);
+    return shortPath;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -60,20 +94,33 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     appInstance = instance;
 
     WorkerContext context{nullptr, nullptr};
-    // The program's own path is skipped: a "-" or "/" in the folder it lives
-    // in must not become an option.
-    std::unique_ptr<OptionSet> options(new (std::nothrow) OptionSet(SkipProgramPath(GetCommandLineA()), false));
-    context.options = options.get();
+    // The program's own path is skipped when the line starts with it: a "-"
+    // or "/" in the folder it lives in must not become an option, and a
+    // launcher may pass the options alone. Out of memory here, nothing is
+    // known of what was asked for, so nothing is done.
+    std::optional<OptionSet> options;
+    try {
+        const std::string modulePath = ModulePath();
+        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath)), false);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    context.options = &*options;
 
     InitCommonControls();
 
     context.window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
-    if (!(context.options && context.options->Has("nogui")))
+    if (!options->Has("nogui"))
         ShowWindow(context.window, SW_SHOW);
 
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
     DWORD threadId = 0;
     unique_handle worker(CreateThread(&security, 0, RepairWorker, &context, 0, &threadId));
+    // Without a thread of its own the work runs here, before the loop: the
+    // window answers only once it is done, but the run still ends by itself
+    // or by OK.
+    if (!worker)
+        RepairWorker(&context);
 
     RunMessageLoop(context.window);
     WaitForWorker(worker);

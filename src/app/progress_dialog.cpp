@@ -108,8 +108,16 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
         if (LOWORD(wParam) != IDOK)
             return FALSE;
-        DestroyWindow(dialog);
+        // Posted or sent from outside while the work goes on, OK is not obeyed.
+        if (IsWindowEnabled(GetDlgItem(dialog, IDOK)))
+            DestroyWindow(dialog);
         return TRUE;
+    case WM_DESTROY:
+        // However the window goes (OK clicked, posted or sent from another
+        // process), the UI thread leaves its loop: a message handled inside
+        // GetMessageA would not make it return.
+        PostQuitMessage(0);
+        return FALSE;
     case UM_SETPROGRESS:
         SetProgress(static_cast<int>(wParam), lParam);
         return TRUE;

@@ -126,7 +126,90 @@ bool OptionSet::TryGetValue(std::string_view name, std::optional<std::string>& v
     return true;
 }
 
-const char* SkipProgramPath(const char* commandLine)
+namespace {
+
+// Path text compares as Windows compares file names here: ASCII letters
+// without case, either slash as a separator.
+char PathChar(char c)
+{
+    return c == '/' ? '\\' : LowerAscii(c);
+}
+
+bool SamePath(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return PathChar(x) == PathChar(y); });
+}
+
+bool EndsWithPath(std::string_view text, std::string_view tail)
+{
+    return text.size() >= tail.size() && SamePath(text.substr(text.size() - tail.size()), tail);
+}
+
+// The program's path as it may be written: whole, or without its ".exe".
+std::string_view WithoutExe(std::string_view path)
+{
+    return EndsWithPath(path, ".exe") ? path.substr(0, path.size() - 4) : path;
+}
+
+// "." and ".." at the head of a relative path say nothing about which file it is.
+std::string_view WithoutDotSegments(std::string_view word)
+{
+    for (;;) {
+        if (word.size() >= 2 && word[0] == '.' && PathChar(word[1]) == '\\')
+            word.remove_prefix(2);
+        else if (word.size() >= 3 && word[0] == '.' && word[1] == '.' && PathChar(word[2]) == '\\')
+            word.remove_prefix(3);
+        else
+            return word;
+    }
+}
+
+// The word is the full path, or a relative path that the full path ends with
+// at a separator.
+bool WordNamesPath(std::string_view word, std::string_view fullPath)
+{
+    if (fullPath.empty() || word.empty())
+        return false;
+    for (std::string_view full : {fullPath, WithoutExe(fullPath)}) {
+        if (SamePath(word, full))
+            return true;
+        const std::string_view relative = WithoutDotSegments(word);
+        if (relative.empty() || relative.size() >= full.size() || !EndsWithPath(full, relative))
+            continue;
+        if (PathChar(relative.front()) == '\\' || PathChar(full[full.size() - relative.size() - 1]) == '\\')
+            return true;
+    }
+    return false;
+}
+
+bool WordNamesProgram(std::string_view word, std::string_view modulePath, std::string_view shortPath)
+{
+    return WordNamesPath(word, modulePath) || WordNamesPath(word, shortPath);
+}
+
+bool EndsWord(const char* p)
+{
+    return *p == '\0' || *p == ' ' || *p == '\t';
+}
+
+// Without quotes the full path, spaces and all, may open the line.
+const char* AfterUnquotedFullPath(const char* commandLine, std::string_view fullPath)
+{
+    if (fullPath.empty())
+        return nullptr;
+    const std::string_view line(commandLine);
+    for (std::string_view full : {fullPath, WithoutExe(fullPath)}) {
+        if (line.size() >= full.size() && SamePath(line.substr(0, full.size()), full) &&
+            EndsWord(commandLine + full.size()))
+            return commandLine + full.size();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath)
 {
     if (!commandLine)
         return nullptr;
@@ -135,11 +218,16 @@ const char* SkipProgramPath(const char* commandLine)
         ++p;
         while (*p && *p != '"')
             ++p;
-        if (*p == '"')
-            ++p;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            ++p;
+        const std::string_view word(commandLine + 1, static_cast<size_t>(p - commandLine - 1));
+        if (!WordNamesProgram(word, modulePath, shortPath))
+            return commandLine;
+        return *p == '"' ? p + 1 : p;
     }
-    return p;
+    for (std::string_view full : {modulePath, shortPath})
+        if (const char* rest = AfterUnquotedFullPath(commandLine, full))
+            return rest;
+    while (!EndsWord(p))
+        ++p;
+    const std::string_view word(commandLine, static_cast<size_t>(p - commandLine));
+    return WordNamesProgram(word, modulePath, shortPath) ? p : commandLine;
 }

@@ -41,7 +41,14 @@ private:
     bool caseSensitive_;
 };
 
-// The part of a Windows command line that follows the program's own path:
-// a first token in double quotes up to its closing quote, otherwise up to the
-// first space or tab. Null gives null.
-const char* SkipProgramPath(const char* commandLine);
+// The options part of a Windows command line. Started the usual way, the
+// line begins with the program's own path; a launcher that names the program
+// separately may pass the options alone. So the first word is skipped only
+// when it names this program: modulePath or shortPath (its file as the loader
+// gives it, and the short form of that) whole, or a relative path that they
+// end with (RepairQEXApps, ..\bin\RepairQEXApps.exe). Letters compare without
+// regard to case, a "/" counts as a backslash, ".exe" may be left out. In
+// double quotes the word ends at the closing quote; without them a full path
+// may hold spaces and is skipped whole. Otherwise the whole line is options.
+// Null gives null.
+const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath);

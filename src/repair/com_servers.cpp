@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/process.h"
+#include "common/seh_guard.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
 
@@ -72,7 +73,9 @@ bool CallSelfRegistrationExport(std::string_view path, const char* exportName, c
     }
     auto entry = reinterpret_cast<SelfRegistrationExport>(
         reinterpret_cast<void*>(GetProcAddress(module.get(), exportName)));
-    return entry && entry() == 0;
+    // A module that crashes in its export counts as failed and is still released.
+    HRESULT status = E_FAIL;
+    return entry && CallGuarded(entry, status) && status == 0;
 }
 
 bool IsSelfRegistering(const std::string& path)

@@ -131,8 +131,6 @@ void Run(const WorkerContext& context, const OptionSet& options)
 DWORD WINAPI RepairWorker(LPVOID parameter)
 {
     const WorkerContext& context = *static_cast<const WorkerContext*>(parameter);
-    // Without an option set (its allocation failed) the run is one without options.
-    const OptionSet noOptions;
-    Run(context, context.options ? *context.options : noOptions);
+    Run(context, *context.options);
     return 0;
 }

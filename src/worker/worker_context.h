@@ -8,7 +8,7 @@ class OptionSet;
 
 struct WorkerContext {
     HWND window;        // the progress window; null only if its creation failed
-    OptionSet* options; // the parsed command line; null only if allocation failed
+    OptionSet* options; // the parsed command line; never null: without it no run starts
 };
 
 // Set by the worker when "silent" or "nogui" is given: no message boxes, and

@@ -6,6 +6,9 @@
 
 #include <doctest.h>
 
+#include <cstddef>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -16,10 +19,14 @@ std::string CommandLine(const std::string& program, const std::string& options)
 }
 
 // Runs a program that must end by itself; checks it was never visible.
-void CheckHiddenRun(const std::string& program, const std::string& options)
+// optionsAlone: started as some launchers do, with the program as the
+// application name and the options as the whole command line.
+void CheckHiddenRun(const std::string& program, const std::string& options, bool optionsAlone = false)
 {
     CAPTURE(options);
-    RunningProgram run(CommandLine(program, options));
+    CAPTURE(optionsAlone);
+    RunningProgram run(optionsAlone ? options : CommandLine(program, options), nullptr,
+                       optionsAlone ? program.c_str() : nullptr);
     REQUIRE(run.Started());
     HWND window = run.FindWindowOf(5000);
     bool everVisible = false;
@@ -38,6 +45,8 @@ TEST_CASE("-nogui in any spelling: never visible, ends by itself with 0")
 {
     for (const char* options : {"-nogui", "/NOGUI", "-NoGui", "-nogui:yes"})
         CheckHiddenRun(ProgramPath(), options);
+    for (const char* options : {"-nogui", "/NOGUI"})
+        CheckHiddenRun(ProgramPath(), options, true);
 }
 
 TEST_CASE("-silent: visible while it works, closes by itself with 0")
@@ -81,6 +90,10 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
     RunningProgram run(CommandLine(program, "-silent"));
     REQUIRE(run.FindWindowOf() != nullptr);
     CHECK(run.WaitForExit() == DWORD(0));
+    // The same with the path as the application name and "-silent" alone as the line.
+    RunningProgram alone("-silent", nullptr, program.c_str());
+    REQUIRE(alone.FindWindowOf() != nullptr);
+    CHECK(alone.WaitForExit() == DWORD(0));
 
     // Unquoted (a short path has no spaces) and written with forward slashes.
     char shortPath[MAX_PATH] = {};
@@ -92,7 +105,7 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
     CheckHiddenRun(unquoted, "-nogui");
 }
 
-TEST_CASE("OK pressed the instant it is enabled: no crash, no hang, exit code 0")
+TEST_CASE("OK posted, a click or WM_DESTROY sent from here, the instant OK is enabled: the process ends with 0")
 {
     for (int round = 0; round < 15; ++round) {
         CAPTURE(round);
@@ -101,8 +114,15 @@ TEST_CASE("OK pressed the instant it is enabled: no crash, no hang, exit code 0"
         REQUIRE(window != nullptr);
         HWND ok = GetDlgItem(window, IDOK);
         REQUIRE(WaitUntilEnabled(ok));
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-        CHECK(run.WaitForExit() == DWORD(0));
+        // Sent messages, as automation tools send them, are handled inside
+        // the program's GetMessageA; it must still leave its loop.
+        if (round % 3 == 0)
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        else if (round % 3 == 1)
+            SendMessageA(ok, BM_CLICK, 0, 0);
+        else
+            SendMessageA(window, WM_DESTROY, 0, 0);
+        CHECK(run.WaitForExit(10000) == DWORD(0));
     }
 }
 
@@ -136,7 +156,97 @@ std::vector<WORD> UncreatableDialog()
     return t;
 }
 
+// A copy of the program whose stack reserve (taken by every thread it
+// starts) is so large that no second stack finds room in its address space.
+std::string CopyWithoutRoomForAThread(const ScratchFolder& folder)
+{
+    const std::string program = folder.Path() + "\\NoThread.exe";
+    std::optional<std::string> image = ReadFileText(ProgramPath());
+    REQUIRE(image.has_value());
+    LONG header = 0;
+    memcpy(&header, image->data() + offsetof(IMAGE_DOS_HEADER, e_lfanew), sizeof header);
+    const size_t reserve = header + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.SizeOfStackReserve);
+    REQUIRE(reserve + sizeof(DWORD) <= image->size());
+    const DWORD size = 0x38000000; // 896 MiB: the first thread's stack fits, a second one does not
+    memcpy(&(*image)[reserve], &size, sizeof size);
+    REQUIRE(WriteFileText(program, *image));
+    return program;
+}
+
+// Runs the program to its end as its debugger: its exit code and how many
+// threads it started besides its first.
+struct DebuggedRun {
+    std::optional<DWORD> exitCode;
+    int threadsStarted = 0;
+};
+
+DebuggedRun RunUnderDebugger(const std::string& commandLine)
+{
+    DebuggedRun result;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
+                        &startup, &info))
+        return result;
+    const DWORD start = GetTickCount();
+    DEBUG_EVENT event{};
+    while (GetTickCount() - start < 60000) {
+        if (!WaitForDebugEvent(&event, 1000))
+            continue;
+        DWORD status = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
+            ++result.threadsStarted;
+        else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                 event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+            status = DBG_EXCEPTION_NOT_HANDLED;
+        else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT)
+            CloseHandle(event.u.LoadDll.hFile);
+        else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+            result.exitCode = event.u.ExitProcess.dwExitCode;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (result.exitCode)
+            break;
+    }
+    if (!result.exitCode)
+        TerminateProcess(info.hProcess, 99);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return result;
+}
+
 } // namespace
+
+TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, the run still ends")
+{
+    ScratchFolder folder("no thread");
+    const std::string noThread = CopyWithoutRoomForAThread(folder);
+
+    // The debugger's count proves the premise: the usual program starts its worker, this copy starts none.
+    const DebuggedRun usual = RunUnderDebugger(CommandLine(ProgramPath(), "-nogui"));
+    CHECK(usual.exitCode == DWORD(0));
+    CHECK(usual.threadsStarted >= 1);
+    const DebuggedRun withoutThread = RunUnderDebugger(CommandLine(noThread, "-nogui"));
+    CHECK(withoutThread.exitCode == DWORD(0));
+    CHECK(withoutThread.threadsStarted == 0);
+
+    CheckHiddenRun(noThread, "-nogui");
+    RunningProgram silent(CommandLine(noThread, "-silent"));
+    REQUIRE(silent.FindWindowOf() != nullptr);
+    CHECK(silent.WaitForExit() == DWORD(0));
+    // Without options the window waits for OK, which the work enabled.
+    RunningProgram interactive(CommandLine(noThread, ""));
+    HWND window = interactive.FindWindowOf();
+    REQUIRE(window != nullptr);
+    REQUIRE(WaitUntilEnabled(GetDlgItem(window, IDOK)));
+    CHECK(interactive.Running());
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    CHECK(interactive.WaitForExit() == DWORD(0));
+}
 
 TEST_CASE("missing icons or a dialog that cannot be created: no crash, exit code 0")
 {

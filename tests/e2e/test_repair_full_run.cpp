@@ -1,5 +1,6 @@
 // The real RepairQEXApps.exe on a sample machine with host 9.0.0.0: a run
 // without options, and the runs that close themselves ("silent", "nogui").
+#include "common/control_ids.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
 
@@ -11,6 +12,18 @@ namespace {
 
 const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
 
+// OK posted and sent from here while the work goes on, as a restless user's
+// tool might: it must not be obeyed.
+void PressOkWhileWorking(HWND window)
+{
+    HWND ok = GetDlgItem(window, IDOK);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    // Still disabled once the sent command was handled: it came during the work.
+    REQUIRE_FALSE(IsWindowEnabled(ok));
+    CHECK(IsWindow(window));
+}
+
 } // namespace
 
 TEST_CASE("no options: every step, the window waits for OK with all three rows at 100")
@@ -18,7 +31,7 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
     SampleMachine machine("9.0.0.0");
     REQUIRE(machine.Seed());
 
-    const RepairRun run = RunRepair("", RunEnd::ByOk);
+    const RepairRun run = RunRepair("", RunEnd::ByOk, nullptr, Launch::PathFirst, PressOkWhileWorking);
     CHECK(run.exitCode == DWORD(0));
     REQUIRE(run.windowRead);
     CHECK(run.messageBoxes.empty());
@@ -60,8 +73,10 @@ TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's ser
         CAPTURE(option);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
+        // A server that crashes in DllRegisterServer fails alone: the rest of the run is done.
+        REQUIRE(CopyFixture("com_server_crashes.dll", SampleMachine::ProductHome() + "bin\\ntx86\\QexBroken.dll"));
 
-        const RepairRun run = RunRepair(option, RunEnd::ByItself);
+        const RepairRun run = RunRepair(option, RunEnd::ByItself, nullptr, Launch::PathFirst, PressOkWhileWorking);
         CHECK(run.exitCode == DWORD(0));
         CHECK(run.messageBoxes.empty());
         CHECK(run.everVisible == (std::string(option) != "-nogui"));
@@ -69,11 +84,32 @@ TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's ser
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
         CHECK(RegistrationCount("Geometry.dll") == 1);
-        CHECK(RegistrationCount("QexCore.dll") == 1);
+        CHECK(RegistrationCount("QexBroken.dll") == 1);
+        for (const std::string& server : SampleMachine::ProductServers()) {
+            CAPTURE(server);
+            CHECK(RegistrationCount(server) >= 1);
+        }
         CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
         CHECK(ThreadingModelValue() == std::string("Both"));
         CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
     }
+}
+
+TEST_CASE("started with the program as the application name and the options alone: every option counts")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+
+    const RepairRun run = RunRepair("-silent -repair_qex_net", RunEnd::ByItself, nullptr, Launch::OptionsOnly);
+    CHECK(run.exitCode == DWORD(0));
+    CHECK(run.messageBoxes.empty());
+    CHECK(run.everVisible);
+    CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
+    CHECK(RegistrationCount("QexCore.dll") == 0);
+    CHECK(RegistrationCount("Geometry.dll") == 0);
+    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
+    CHECK(ThreadingModelValue() == std::string("Both"));
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
 }
 
 TEST_CASE("\"silent\" and \"nogui\" together: two options select no step; only the threading model")

@@ -137,17 +137,58 @@ TEST_CASE("Parse replaces what was there; null keeps it")
     CHECK(set.Has("c"));
 }
 
-TEST_CASE("the program's own path is skipped by the Windows rule")
+TEST_CASE("the program's own path is skipped only when the line starts with it")
 {
-    CHECK(std::string(SkipProgramPath("\"C:\\Tools\\my-app\\Repair.exe\" -silent")) == " -silent");
-    CHECK(std::string(SkipProgramPath("C:/Tools/Repair.exe -nogui")) == " -nogui");
-    CHECK(std::string(SkipProgramPath("C:\\my-app\\Repair.exe\t-nogui")) == "\t-nogui");
-    CHECK(std::string(SkipProgramPath("\"C:\\unclosed -silent")) == "");
-    CHECK(std::string(SkipProgramPath("Repair.exe")) == "");
-    CHECK(std::string(SkipProgramPath("")) == "");
-    CHECK(SkipProgramPath(nullptr) == nullptr);
+    const std::string module = "C:\\Tools\\my-app\\RepairQEXApps.exe";
+    const std::string shortModule = "C:\\Tools\\MY-APP~1\\REPAIR~1.EXE";
+    const std::string spaced = "C:\\x\\a -nogui b\\RepairQEXApps.exe";
+    struct Case {
+        const char* line;
+        std::string modulePath;
+        std::string rest; // what SkipProgramPath leaves
+    };
+    const Case cases[] = {
+        {"\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", module, " -silent"},
+        {"\"c:/tools/MY-APP/repairqexapps\" -silent", module, " -silent"},
+        {"C:\\Tools\\my-app\\RepairQEXApps.exe -nogui", module, " -nogui"},
+        {"C:\\Tools\\my-app\\RepairQEXApps.exe\t-nogui", module, "\t-nogui"},
+        {"C:\\Tools\\MY-APP~1\\REPAIR~1.EXE -nogui", module, " -nogui"},
+        {"\"C:\\Tools\\MY-APP~1\\REPAIR~1\" -nogui", module, " -nogui"},
+        {"RepairQEXApps -nogui", module, " -nogui"},
+        {"my-app\\RepairQEXApps.exe -nogui", module, " -nogui"},
+        {"..\\..\\my-app/RepairQEXApps.exe -nogui", module, " -nogui"},
+        {"\\Tools\\my-app\\RepairQEXApps.exe -nogui", module, " -nogui"},
+        {"\"C:\\Tools\\my-app\\RepairQEXApps.exe", module, ""},
+        {"C:\\Tools\\my-app\\RepairQEXApps.exe", module, ""},
+        // A launcher that gives the program as the application name and the options alone.
+        {"-nogui", module, "-nogui"},
+        {"/silent -repair_qex_net", module, "/silent -repair_qex_net"},
+        {"", module, ""},
+        // Words that only look like the program's path.
+        {"-qex_home:C:\\Tools\\my-app\\RepairQEXApps.exe -nogui", module,
+         "-qex_home:C:\\Tools\\my-app\\RepairQEXApps.exe -nogui"},
+        {"app\\RepairQEXApps.exe -nogui", module, "app\\RepairQEXApps.exe -nogui"},
+        {"C:\\Tools\\my-app\\RepairQEXApps.exe2 -nogui", module, "C:\\Tools\\my-app\\RepairQEXApps.exe2 -nogui"},
+        {"\"C:\\Other\\RepairQEXApps.exe\" -nogui", module, "\"C:\\Other\\RepairQEXApps.exe\" -nogui"},
+        // Unquoted, a full path with spaces is the program's path as a whole.
+        {"C:\\x\\a -nogui b\\RepairQEXApps.exe -silent", spaced, " -silent"},
+        {"c:\\X\\A -NOGUI B\\RepairQEXApps -silent", spaced, " -silent"},
+        {"C:\\x\\a -nogui b\\RepairQEXApps.exe", spaced, ""},
+        {"-silent", spaced, "-silent"},
+        // Nothing known about the program: nothing is skipped.
+        {"\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", "", "\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.line);
+        CAPTURE(c.modulePath);
+        const std::string shortPath = c.modulePath == module ? shortModule : "";
+        const char* rest = SkipProgramPath(c.line, c.modulePath, shortPath);
+        REQUIRE(rest != nullptr);
+        CHECK(std::string(rest) == c.rest);
+    }
+    CHECK(SkipProgramPath(nullptr, module, shortModule) == nullptr);
 
-    OptionSet set(SkipProgramPath("\"C:\\Tools\\my-app\\Repair.exe\" -silent"));
+    OptionSet set(SkipProgramPath("\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", module, shortModule));
     CHECK(set.Count() == 1);
     CHECK(set.Has("silent"));
 }

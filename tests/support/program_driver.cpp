@@ -4,15 +4,16 @@
 
 #include <vector>
 
-RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory)
+RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory,
+                               const char* applicationName)
 {
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory, &startup,
-                        &info))
+    if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory,
+                        &startup, &info))
         return;
     CloseHandle(info.hThread);
     process_ = info.hProcess;

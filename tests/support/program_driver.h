@@ -12,8 +12,10 @@ constexpr char kWindowTitle[] = "Torvane Application Repair Utility";
 
 class RunningProgram {
 public:
-    // commandLine is passed to CreateProcessA as it is.
-    explicit RunningProgram(const std::string& commandLine, const char* workingDirectory = nullptr);
+    // commandLine is passed to CreateProcessA as it is; so is applicationName,
+    // which launchers may give with a command line of options alone.
+    explicit RunningProgram(const std::string& commandLine, const char* workingDirectory = nullptr,
+                            const char* applicationName = nullptr);
     ~RunningProgram(); // kills a program that is still running
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;

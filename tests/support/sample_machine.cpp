@@ -438,10 +438,13 @@ std::string RepairCommandLine(const std::string& options)
     return "\"" + ProgramPath() + "\"" + (options.empty() ? "" : " " + options);
 }
 
-RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish)
+RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish,
+                    Launch launch, const std::function<void(HWND)>& whileWorking)
 {
     RepairRun result;
-    RunningProgram program(RepairCommandLine(options));
+    const std::string programPath = ProgramPath();
+    RunningProgram program(launch == Launch::OptionsOnly ? options : RepairCommandLine(options), nullptr,
+                           launch == Launch::OptionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
         return result;
     const DWORD start = GetTickCount();
@@ -451,6 +454,8 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     if (window)
         GetWindowThreadProcessId(window, &processId);
     std::vector<HWND> seenBoxes;
+    if (window && whileWorking && !IsWindowEnabled(ok))
+        whileWorking(window);
     while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
         ProcessWindows search{processId, {}};
         EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&search));

@@ -102,10 +102,18 @@ enum class RunEnd {
     ByItself, // a silent run: never press OK, wait for it to close itself
 };
 
+// How the program is started.
+enum class Launch {
+    PathFirst,   // the command line is the program's quoted path, then the options
+    OptionsOnly, // as some launchers do: the program as the application name, the options alone as the line
+};
+
 // Runs the program with options (written as on a command line after the
 // program's quoted path) and drives it to its end; message boxes are
-// recorded and dismissed with OK as they come.
+// recorded and dismissed with OK as they come. whileWorking is called once,
+// as soon as the window is found with OK still disabled.
 RepairRun RunRepair(const std::string& options, RunEnd end,
-                    const std::function<void(HWND)>& atFinish = nullptr);
+                    const std::function<void(HWND)>& atFinish = nullptr, Launch launch = Launch::PathFirst,
+                    const std::function<void(HWND)>& whileWorking = nullptr);
 // The program's path, quoted, then the options.
 std::string RepairCommandLine(const std::string& options);

@@ -107,6 +107,7 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     install.Add("com_server_fails.dll", "Fails.dll");
     install.Add("com_register_only.dll", "RegisterOnly.dll");
     install.Add("com_unregister_only.dll", "UnregisterOnly.dll");
+    install.Add("com_server_crashes.dll", "Crashes.dll");
     auto path = [&](const char* name) { return install.servers + "\\" + name; };
 
     CHECK_FALSE(RegisterModule(""));
@@ -131,8 +132,16 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
         CHECK_FALSE(RegisterModule(path("UnregisterOnly.dll")));
         CHECK(markers.Sequence().size() == 2);
     }
+    SUBCASE("an access violation in the export is a failure, and this process goes on")
+    {
+        CHECK_FALSE(RegisterModule(path("Crashes.dll")));
+        CHECK_FALSE(UnregisterModule(path("Crashes.dll")));
+        CHECK(markers.Registered("Crashes.dll") == 1);
+        CHECK(markers.Unregistered("Crashes.dll") == 1);
+        CHECK(RegisterModule(path("Good.dll")));
+    }
     // Every module is released after the call.
-    for (const char* name : {"Good.dll", "Fails.dll", "RegisterOnly.dll", "UnregisterOnly.dll"}) {
+    for (const char* name : {"Good.dll", "Fails.dll", "RegisterOnly.dll", "UnregisterOnly.dll", "Crashes.dll"}) {
         CAPTURE(name);
         CHECK(GetModuleHandleA(path(name).c_str()) == nullptr);
         CHECK(DeleteFileA(path(name).c_str()));

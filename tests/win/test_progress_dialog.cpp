@@ -225,7 +225,7 @@ TEST_CASE("UM_SETTEXT sets and clears a label")
     CHECK(ControlText(w, IDC_COM_LABEL) == "");
 }
 
-TEST_CASE("Esc and Cancel are not handled; OK destroys the window")
+TEST_CASE("Esc and Cancel are not handled; OK destroys the window only once enabled, and ends the loop")
 {
     DialogOwner dialog;
     HWND w = dialog.window;
@@ -233,8 +233,15 @@ TEST_CASE("Esc and Cancel are not handled; OK destroys the window")
     CHECK(IsWindow(w));
     SendMessageA(w, WM_CLOSE, 0, 0);
     CHECK(IsWindow(w));
+    MSG message;
+    SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    CHECK(IsWindow(w));
+    CHECK_FALSE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    EnableWindow(GetDlgItem(w, IDOK), TRUE);
     SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     CHECK_FALSE(IsWindow(w));
+    CHECK(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    CHECK(message.wParam == 0);
 }
 
 TEST_CASE("UM_FINISH posts the quit message and ends a hidden dialog")
