@@ -2,17 +2,55 @@
 // thread's message loop. The exit code is always 0.
 #include "app/progress_dialog.h"
 #include "common/control_ids.h"
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "options/option_set.h"
 #include "worker/repair_worker.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <memory>
 #include <new>
 
 namespace {
+
+constexpr char kCommonControls[] = "comctl32.dll";
+constexpr char kInitCommonControls[] = "InitCommonControls";
+
+// Every later library search of the process, the dependencies of the modules
+// that the repair loads included, looks in the system folder only (after the
+// module's own folder, for LOAD_WITH_ALTERED_SEARCH_PATH): never in the
+// current folder, nor beside the program, where a download folder may hold
+// planted libraries. Windows without SetDefaultDllDirectories (before 8,
+// unless updated) at least drops the current folder. Both are looked up: the
+// oldest Windows XP lacks the second one too.
+void RestrictLibrarySearch()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+    using SetDllDirectoryFunction = BOOL(WINAPI*)(const char*);
+    const auto setDllDirectory = reinterpret_cast<SetDllDirectoryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    if (setDllDirectory)
+        setDllDirectory("");
+}
+
+// Registers the progress-bar class of the dialog template. The common
+// controls come from the system folder only, never from beside the program.
+void InitCommonControlsFromSystem()
+{
+    using InitFunction = void(WINAPI*)();
+    HMODULE controls = LoadSystemLibrary(kCommonControls);
+    const auto init = controls ? reinterpret_cast<InitFunction>(
+                                     reinterpret_cast<void*>(GetProcAddress(controls, kInitCommonControls)))
+                               : nullptr;
+    if (init)
+        init();
+}
 
 // Runs until the quit message arrives or the window is gone.
 void RunMessageLoop(HWND window)
@@ -58,6 +96,7 @@ void WaitForWorker(const unique_handle& worker)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     appInstance = instance;
+    RestrictLibrarySearch();
 
     WorkerContext context{nullptr, nullptr};
     // The program's own path is skipped: a "-" or "/" in the folder it lives
@@ -65,7 +104,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::unique_ptr<OptionSet> options(new (std::nothrow) OptionSet(SkipProgramPath(GetCommandLineA()), false));
     context.options = options.get();
 
-    InitCommonControls();
+    InitCommonControlsFromSystem();
 
     context.window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!(context.options && context.options->Has("nogui")))

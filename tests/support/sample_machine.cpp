@@ -6,6 +6,7 @@
 #include "support/program_driver.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -438,10 +439,22 @@ std::string RepairCommandLine(const std::string& options)
     return "\"" + ProgramPath() + "\"" + (options.empty() ? "" : " " + options);
 }
 
-RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish)
+RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish,
+                    const RunPlace& place)
 {
     RepairRun result;
-    RunningProgram program(RepairCommandLine(options));
+    const std::string programPath = place.program.empty() ? ProgramPath() : place.program;
+    // The program's own AppDefaults key goes as a whole afterwards.
+    std::optional<ScopedKey> appDefaults, overrides;
+    if (!place.searchedFirst.empty()) {
+        const std::string key = std::string("Software\\Wine\\AppDefaults\\") + PathFindFileNameA(programPath.c_str());
+        appDefaults.emplace(HKEY_CURRENT_USER, key);
+        overrides.emplace(HKEY_CURRENT_USER, key + "\\DllOverrides");
+        for (const std::string& library : place.searchedFirst)
+            overrides->SetString(library.c_str(), "native,builtin");
+    }
+    RunningProgram program("\"" + programPath + "\"" + (options.empty() ? "" : " " + options),
+                           place.currentFolder.empty() ? nullptr : place.currentFolder.c_str());
     if (!program.Started())
         return result;
     const DWORD start = GetTickCount();

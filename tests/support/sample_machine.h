@@ -102,10 +102,21 @@ enum class RunEnd {
     ByItself, // a silent run: never press OK, wait for it to close itself
 };
 
+// Where a run starts, as from a download folder; each empty field keeps the default.
+struct RunPlace {
+    std::string program;       // a copy of the program elsewhere (default: as built)
+    std::string currentFolder; // its current folder (default: the caller's)
+    // Libraries ("msi") that Wine's loader takes from the search path before
+    // its own, as Windows does with any library that is not a known DLL. Set
+    // for the program's file name in the prefix's AppDefaults: a
+    // WINEDLLOVERRIDES set by a Windows parent does not reach the child's loader.
+    std::vector<std::string> searchedFirst;
+};
+
 // Runs the program with options (written as on a command line after the
 // program's quoted path) and drives it to its end; message boxes are
 // recorded and dismissed with OK as they come.
 RepairRun RunRepair(const std::string& options, RunEnd end,
-                    const std::function<void(HWND)>& atFinish = nullptr);
+                    const std::function<void(HWND)>& atFinish = nullptr, const RunPlace& place = {});
 // The program's path, quoted, then the options.
 std::string RepairCommandLine(const std::string& options);
