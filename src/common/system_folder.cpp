@@ -2,6 +2,8 @@
 
 #include "common/path.h"
 
+#include <vector>
+
 std::optional<std::string> SystemFolder()
 {
     char folder[MAX_PATH] = {};
@@ -19,3 +21,18 @@ HMODULE LoadSystemLibrary(const char* fileName)
     return LoadLibraryExA(JoinPath(*folder, fileName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+std::optional<std::string> TypedHome(std::optional<std::string> typed)
+{
+    if (!typed || typed->empty())
+        return std::nullopt;
+    if (IsAbsolutePath(*typed))
+        return typed;
+    const DWORD needed = GetFullPathNameA(typed->c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::nullopt;
+    std::vector<char> full(needed + 1, '\0');
+    const DWORD length = GetFullPathNameA(typed->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size())
+        return std::nullopt;
+    return std::string(full.data(), length);
+}

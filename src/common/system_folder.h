@@ -14,3 +14,6 @@ std::optional<std::string> SystemFolder();
 // program or in the current folder. Stays loaded for the rest of the process.
 HMODULE LoadSystemLibrary(const char* fileName);
 
+// A directory typed on the command line. Empty is no directory; a relative
+// one is made absolute against the current folder, as its author meant.
+std::optional<std::string> TypedHome(std::optional<std::string> typed);

@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/process.h"
+#include "common/system_folder.h"
 #include "discovery/host.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
@@ -28,16 +29,22 @@ constexpr char kPatchCaption[] = "RepairQEXApps";
 constexpr size_t kPatchBufferSize = 1004;
 
 constexpr char kHostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
-constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // glued to the product home
-constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // glued to the imaging product's home
+constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
+constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
 constexpr char kCopySuffix[] = ".new";
 
-// The option's value, or nullopt when it is absent or a flag.
+// The option's directory, absolute; nullopt when it is absent, a flag or empty.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
 {
     std::optional<std::string> value;
     options.TryGetValue(name, value);
-    return value;
+    return TypedHome(value);
+}
+
+// Homes that the registry holds count only when absolute.
+std::optional<std::string> InstalledProductHome(const char* version)
+{
+    return AbsoluteHome(FindProductHome(version));
 }
 
 void ReportPatchLaunchFailure()
@@ -60,7 +67,7 @@ std::string ShortPath(const std::string& path)
 // waits for it; host version "8.3.0" only.
 void RunPatchStep(bool& sxsRequired)
 {
-    std::optional<std::string> home = FindProductHome(kPatchProductVersion);
+    std::optional<std::string> home = InstalledProductHome(kPatchProductVersion);
     if (!home) {
         sxsRequired = false;
         return;
@@ -74,7 +81,7 @@ void RunPatchStep(bool& sxsRequired)
         folder = kPatch1Folder;
 
     if (folder) {
-        const std::string workingDirectory = shortHome + folder;
+        const std::string workingDirectory = JoinPath(shortHome, folder);
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + kPatchProgram) + kPatchArguments;
         // A home too long for the buffers is refused, never cut into another path.
@@ -123,7 +130,7 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
 {
     if (options.Has("lumera_home"))
         return DirectoryOption(options, "lumera_home");
-    return FindLumeraHome(kLumeraVersion);
+    return AbsoluteHome(FindLumeraHome(kLumeraVersion));
 }
 
 void CopyFromHost(const OptionSet& options)
@@ -132,16 +139,16 @@ void CopyFromHost(const OptionSet& options)
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(*source + kHostAfCore, *target + kLumeraAfCore);
+        ReplaceFile(*source + kHostAfCore, JoinPath(*target, kLumeraAfCore));
 }
 
 void CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> source =
-        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(kPatchProductVersion);
+        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(kPatchProductVersion);
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(*source + kProductAfCore, *target + kLumeraAfCore);
+        ReplaceFile(JoinPath(*source, kProductAfCore), JoinPath(*target, kLumeraAfCore));
 }
 
 } // namespace
@@ -159,7 +166,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
         hostHome = DirectoryOption(options, "arcgis_home");
     } else if ((hostHome = FindHostHome())) {
         WriteRasterEnvironment();
-        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
+        if (const std::optional<std::string> rasterHome = AbsoluteHome(FindRasterHome())) {
             DecideSideBySide(options, sxsRequired);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || !options.Any()) {
@@ -167,7 +174,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
                 FixThreadingModel();
             }
         }
-    } else if (const std::optional<std::string> home = FindProductHome(kPatchProductVersion)) {
+    } else if (const std::optional<std::string> home = InstalledProductHome(kPatchProductVersion)) {
         hostHome = JoinPath(*home, kHostFallbackFolder);
     }
 
