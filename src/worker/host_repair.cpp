@@ -3,6 +3,7 @@
 #include "common/path.h"
 #include "common/process.h"
 #include "common/system_folder.h"
+#include "common/unique_any.h"
 #include "discovery/host.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
@@ -10,6 +11,7 @@
 #include "repair/com_servers.h"
 #include "repair/registry_repairs.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -31,7 +33,10 @@ constexpr size_t kPatchBufferSize = 1004;
 constexpr char kHostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
 constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
 constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
-constexpr char kCopySuffix[] = ".new";
+// The copy's name of our own beside the target: no longer than "AfCore.dll",
+// so every target that can be copied to can be replaced.
+constexpr char kCopyNameFormat[] = "AF%04X.tmp";
+constexpr unsigned kCopyNameCount = 0x10000;
 
 // The option's directory, absolute; nullopt when it is absent, a flag or empty.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
@@ -113,17 +118,39 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
         sxsRequired = true;
 }
 
+// An empty file of a name that nobody else holds, created in folder by us
+// (CREATE_NEW), so that nothing of anyone else's is ever overwritten or deleted.
+std::optional<std::string> CreateFileOfOurOwn(const std::string& folder)
+{
+    const unsigned seed = GetTickCount() ^ GetCurrentProcessId();
+    for (unsigned i = 0; i < kCopyNameCount; ++i) {
+        char name[sizeof "AFFFFF.tmp"];
+        std::snprintf(name, sizeof name, kCopyNameFormat, (seed + i) % kCopyNameCount);
+        const std::string path = JoinPath(folder, name);
+        unique_file file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return path;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 // Replaces target only with a complete copy of source: a missing or
 // unreadable source, or a failed copy, leaves the old file in place.
-void ReplaceFile(const std::string& source, const std::string& target)
+void ReplaceWithCompleteCopy(const std::string& source, const std::string& target)
 {
-    const std::string fresh = target + kCopySuffix;
-    if (!CopyFileA(source.c_str(), fresh.c_str(), FALSE)) {
-        DeleteFileA(fresh.c_str());
+    const std::optional<std::string> fresh = CreateFileOfOurOwn(target.substr(0, target.find_last_of('\\')));
+    if (!fresh)
         return;
-    }
-    if (!MoveFileExA(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileA(fresh.c_str());
+    if (CopyFileA(source.c_str(), fresh->c_str(), FALSE) &&
+        MoveFileExA(fresh->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return;
+    // The copy took the source's attributes; a read-only one would stay behind.
+    SetFileAttributesA(fresh->c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(fresh->c_str());
 }
 
 std::optional<std::string> LumeraTarget(const OptionSet& options)
@@ -139,7 +166,7 @@ void CopyFromHost(const OptionSet& options)
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(*source + kHostAfCore, JoinPath(*target, kLumeraAfCore));
+        ReplaceWithCompleteCopy(*source + kHostAfCore, JoinPath(*target, kLumeraAfCore));
 }
 
 void CopyFromProduct(const OptionSet& options)
@@ -148,7 +175,7 @@ void CopyFromProduct(const OptionSet& options)
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(kPatchProductVersion);
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(JoinPath(*source, kProductAfCore), JoinPath(*target, kLumeraAfCore));
+        ReplaceWithCompleteCopy(JoinPath(*source, kProductAfCore), JoinPath(*target, kLumeraAfCore));
 }
 
 } // namespace

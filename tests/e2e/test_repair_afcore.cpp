@@ -10,6 +10,10 @@ namespace {
 
 const char kOutdated[] = "AfCore.dll, outdated";
 const char kFromProduct[] = "AfCore.dll of QEX 8.7.0";
+// A file of someone else's beside the target, under the name an earlier
+// version of the copy used for itself.
+const char kNeighbour[] = "AfCore.dll.new";
+const char kNeighbourText[] = "not the repair's";
 
 // The names in LUMERA's library folder: a failed copy leaves nothing behind.
 std::vector<std::string> LumeraLibraryFolder()
@@ -27,13 +31,18 @@ std::vector<std::string> LumeraLibraryFolder()
     return names;
 }
 
+// Whether the copy succeeds or fails, the neighbour keeps its content and
+// nothing else is left behind.
 void SyncAndCheck(const std::string& options, const std::string& expected)
 {
+    const std::string neighbour = SampleMachine::LumeraHome() + "Bin\\NTx86\\" + kNeighbour;
+    REQUIRE(WriteFileText(neighbour, kNeighbourText));
     const RepairRun run = RunRepair(options, RunEnd::ByOk);
     CHECK(run.exitCode == DWORD(0));
     CHECK(run.messageBoxes.empty());
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
-    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll"});
+    CHECK(ReadFileText(neighbour) == std::string(kNeighbourText));
+    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
 }
 
 } // namespace
