@@ -2,18 +2,57 @@
 // thread's message loop. The exit code is always 0.
 #include "app/progress_dialog.h"
 #include "common/control_ids.h"
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "options/option_set.h"
 #include "worker/repair_worker.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <new>
 #include <optional>
 #include <string>
 
 namespace {
+
+constexpr char kCommonControls[] = "comctl32.dll";
+constexpr char kInitCommonControls[] = "InitCommonControls";
+
+// Every later library search of the process, the dependencies of the modules
+// that the repair loads included, looks in the system folder only (after the
+// module's own folder, for LOAD_WITH_ALTERED_SEARCH_PATH): never in the
+// current folder, nor beside the program, where a download folder may hold
+// planted libraries. The current folder is also dropped from the older
+// search order, which LOAD_WITH_ALTERED_SEARCH_PATH still follows and which
+// Windows without SetDefaultDllDirectories (before 8, unless updated) has
+// alone. Both are looked up: the oldest Windows XP lacks them.
+void RestrictLibrarySearch()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    using SetDllDirectoryFunction = BOOL(WINAPI*)(const char*);
+    const auto setDllDirectory = reinterpret_cast<SetDllDirectoryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    if (setDllDirectory)
+        setDllDirectory("");
+}
+
+// Registers the progress-bar class of the dialog template. The common
+// controls come from the system folder only, never from beside the program.
+void InitCommonControlsFromSystem()
+{
+    using InitFunction = void(WINAPI*)();
+    HMODULE controls = LoadSystemLibrary(kCommonControls);
+    const auto init = controls ? reinterpret_cast<InitFunction>(
+                                     reinterpret_cast<void*>(GetProcAddress(controls, kInitCommonControls)))
+                               : nullptr;
+    if (init)
+        init();
+}
 
 // Runs until the quit message arrives or the window is gone.
 void RunMessageLoop(HWND window)
@@ -92,6 +131,7 @@ std::string ShortPathOf(const std::string& path)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     appInstance = instance;
+    RestrictLibrarySearch();
 
     WorkerContext context{nullptr, nullptr};
     // The program's own path is skipped when the line starts with it: a "-"
@@ -107,7 +147,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     context.options = &*options;
 
-    InitCommonControls();
+    InitCommonControlsFromSystem();
 
     context.window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!options->Has("nogui"))

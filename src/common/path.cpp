@@ -13,3 +13,19 @@ std::string JoinPath(std::string_view dir, std::string_view name)
     path += name;
     return path;
 }
+
+bool IsAbsolutePath(std::string_view path)
+{
+    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\')
+        return true;
+    // "\\" alone names no server.
+    return path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+}
+
+std::optional<std::string> AbsoluteHome(std::optional<std::string> home)
+{
+    if (home && IsAbsolutePath(*home))
+        return home;
+    return std::nullopt;
+}

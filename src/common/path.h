@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,3 +9,12 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 
 // True when text ends with a backslash.
 bool EndsWithBackslash(std::string_view text);
+
+// A drive letter with its colon and backslash ("C:\..."), or a UNC path
+// ("\\server\..."). "C:x", "\x" and "x" depend on the current drive or folder.
+bool IsAbsolutePath(std::string_view path);
+
+// A home read from the registry counts only when it is absolute: an empty or
+// relative one would make every path built on it land in the current folder
+// or at the root of the current drive.
+std::optional<std::string> AbsoluteHome(std::optional<std::string> home);

@@ -64,6 +64,11 @@ struct handle {
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { CloseHandle(h); }
 };
+struct file {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { CloseHandle(h); }
+};
 struct find {
     using type = HANDLE;
     static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -74,6 +79,7 @@ struct find {
 using unique_hkey = unique_any<handle_traits::hkey>;
 using unique_hmodule = unique_any<handle_traits::hmodule>;
 using unique_handle = unique_any<handle_traits::handle>;
+using unique_file = unique_any<handle_traits::file>;
 using unique_find = unique_any<handle_traits::find>;
 
 // The two handles that CreateProcessA returns.

@@ -1,5 +1,6 @@
 #include "discovery/host.h"
 
+#include "common/path.h"
 #include "common/registry.h"
 
 #include <windows.h>
@@ -12,10 +13,11 @@ const char rasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
 const char currentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
 
-// The "InstallDir" of key when it names a host directory.
+// The "InstallDir" of key when it names a host directory. An empty or
+// relative one would be tested against the current drive or folder.
 std::optional<std::string> HostHomeCandidate(const char* subKey)
 {
-    std::optional<std::string> home = ReadRegistryString(HKEY_LOCAL_MACHINE, subKey, "InstallDir");
+    std::optional<std::string> home = AbsoluteHome(ReadRegistryString(HKEY_LOCAL_MACHINE, subKey, "InstallDir"));
     if (home && IsHostDirectory(*home))
         return home;
     return std::nullopt;

@@ -1,11 +1,10 @@
 #include "discovery/product.h"
 
 #include "common/registry.h"
+#include "common/system_folder.h"
 #include "discovery/version.h"
 
 #include <windows.h>
-
-#include <msi.h>
 
 #include <cstring>
 
@@ -55,13 +54,33 @@ std::optional<std::string> LookUpVersioned(std::optional<std::string_view> versi
     return ReadRegistryString(HKEY_LOCAL_MACHINE, keyName->c_str(), valueName);
 }
 
+const char installerLibrary[] = "msi.dll";
+const char productInfoExport[] = "MsiGetProductInfoA";
+using ProductInfoQuery = UINT(WINAPI*)(const char* product, const char* property, char* value, DWORD* capacity);
+
+// The Windows Installer's query, from the system folder's msi.dll only: an
+// import would let a planted copy beside the program run with its rights.
+ProductInfoQuery InstallerQuery()
+{
+    static const ProductInfoQuery query = [] {
+        HMODULE installer = LoadSystemLibrary(installerLibrary);
+        return installer ? reinterpret_cast<ProductInfoQuery>(
+                               reinterpret_cast<void*>(GetProcAddress(installer, productInfoExport)))
+                         : nullptr;
+    }();
+    return query;
+}
+
 // Installed exactly when the installer delivers the product's "VersionString"
 // into a 30-character buffer; the value itself is not used.
 bool IsProductInstalled(const char* productCode)
 {
+    const ProductInfoQuery query = InstallerQuery();
+    if (!query)
+        return false;
     char value[30] = {};
     DWORD capacity = sizeof value;
-    return MsiGetProductInfoA(productCode, "VersionString", value, &capacity) == ERROR_SUCCESS;
+    return query(productCode, "VersionString", value, &capacity) == ERROR_SUCCESS;
 }
 
 } // namespace

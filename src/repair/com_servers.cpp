@@ -3,6 +3,7 @@
 #include "common/path.h"
 #include "common/process.h"
 #include "common/seh_guard.h"
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
 
@@ -53,12 +54,14 @@ int SweepPosition(int offset, int k, int n)
 
 // regsvr32 by its full path in the system folder: the search path would
 // start with our own folder and the current one. Both paths quoted, since
-// the product lives under "Program Files".
+// the product lives under "Program Files". It starts in the system folder,
+// so the module's dependencies are never looked for in the caller's folder.
 void StartRegsvr32Fallback(const std::string& path, const char* switches)
 {
     std::string commandLine = Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path);
+    const std::optional<std::string> systemFolder = SystemFolder();
     // Nobody waits for it; its handles go at once.
-    StartProcess(commandLine, FallbackCreationFlags);
+    StartProcess(commandLine, FallbackCreationFlags, systemFolder ? systemFolder->c_str() : nullptr);
 }
 
 bool CallSelfRegistrationExport(std::string_view path, const char* exportName, const char* fallbackSwitches)

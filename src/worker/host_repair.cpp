@@ -2,6 +2,8 @@
 
 #include "common/path.h"
 #include "common/process.h"
+#include "common/system_folder.h"
+#include "common/unique_any.h"
 #include "discovery/host.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
@@ -9,6 +11,7 @@
 #include "repair/com_servers.h"
 #include "repair/registry_repairs.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -28,16 +31,25 @@ constexpr char kPatchCaption[] = "RepairQEXApps";
 constexpr size_t kPatchBufferSize = 1004;
 
 constexpr char kHostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
-constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // glued to the product home
-constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // glued to the imaging product's home
-constexpr char kCopySuffix[] = ".new";
+constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
+constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
+// The copy's name of our own beside the target: no longer than "AfCore.dll",
+// so every target that can be copied to can be replaced.
+constexpr char kCopyNameFormat[] = "AF%04X.tmp";
+constexpr unsigned kCopyNameCount = 0x10000;
 
-// The option's value, or nullopt when it is absent or a flag.
+// The option's directory, absolute; nullopt when it is absent, a flag or empty.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
 {
     std::optional<std::string> value;
     options.TryGetValue(name, value);
-    return value;
+    return TypedHome(value);
+}
+
+// Homes that the registry holds count only when absolute.
+std::optional<std::string> InstalledProductHome(const char* version)
+{
+    return AbsoluteHome(FindProductHome(version));
 }
 
 void ReportPatchLaunchFailure()
@@ -60,7 +72,7 @@ std::string ShortPath(const std::string& path)
 // waits for it; host version "8.3.0" only.
 void RunPatchStep(bool& sxsRequired)
 {
-    std::optional<std::string> home = FindProductHome(kPatchProductVersion);
+    std::optional<std::string> home = InstalledProductHome(kPatchProductVersion);
     if (!home) {
         sxsRequired = false;
         return;
@@ -74,7 +86,7 @@ void RunPatchStep(bool& sxsRequired)
         folder = kPatch1Folder;
 
     if (folder) {
-        const std::string workingDirectory = shortHome + folder;
+        const std::string workingDirectory = JoinPath(shortHome, folder);
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + kPatchProgram) + kPatchArguments;
         // A home too long for the buffers is refused, never cut into another path.
@@ -106,24 +118,46 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
         sxsRequired = true;
 }
 
+// An empty file of a name that nobody else holds, created in folder by us
+// (CREATE_NEW), so that nothing of anyone else's is ever overwritten or deleted.
+std::optional<std::string> CreateFileOfOurOwn(const std::string& folder)
+{
+    const unsigned seed = GetTickCount() ^ GetCurrentProcessId();
+    for (unsigned i = 0; i < kCopyNameCount; ++i) {
+        char name[sizeof "AFFFFF.tmp"];
+        std::snprintf(name, sizeof name, kCopyNameFormat, (seed + i) % kCopyNameCount);
+        const std::string path = JoinPath(folder, name);
+        unique_file file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return path;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 // Replaces target only with a complete copy of source: a missing or
 // unreadable source, or a failed copy, leaves the old file in place.
-void ReplaceFile(const std::string& source, const std::string& target)
+void ReplaceWithCompleteCopy(const std::string& source, const std::string& target)
 {
-    const std::string fresh = target + kCopySuffix;
-    if (!CopyFileA(source.c_str(), fresh.c_str(), FALSE)) {
-        DeleteFileA(fresh.c_str());
+    const std::optional<std::string> fresh = CreateFileOfOurOwn(target.substr(0, target.find_last_of('\\')));
+    if (!fresh)
         return;
-    }
-    if (!MoveFileExA(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileA(fresh.c_str());
+    if (CopyFileA(source.c_str(), fresh->c_str(), FALSE) &&
+        MoveFileExA(fresh->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return;
+    // The copy took the source's attributes; a read-only one would stay behind.
+    SetFileAttributesA(fresh->c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(fresh->c_str());
 }
 
 std::optional<std::string> LumeraTarget(const OptionSet& options)
 {
     if (options.Has("lumera_home"))
         return DirectoryOption(options, "lumera_home");
-    return FindLumeraHome(kLumeraVersion);
+    return AbsoluteHome(FindLumeraHome(kLumeraVersion));
 }
 
 void CopyFromHost(const OptionSet& options)
@@ -132,16 +166,16 @@ void CopyFromHost(const OptionSet& options)
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(*source + kHostAfCore, *target + kLumeraAfCore);
+        ReplaceWithCompleteCopy(*source + kHostAfCore, JoinPath(*target, kLumeraAfCore));
 }
 
 void CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> source =
-        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(kPatchProductVersion);
+        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(kPatchProductVersion);
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceFile(*source + kProductAfCore, *target + kLumeraAfCore);
+        ReplaceWithCompleteCopy(JoinPath(*source, kProductAfCore), JoinPath(*target, kLumeraAfCore));
 }
 
 } // namespace
@@ -160,7 +194,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
         hostHome = DirectoryOption(options, "arcgis_home");
     } else if ((hostHome = FindHostHome())) {
         WriteRasterEnvironment();
-        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
+        if (const std::optional<std::string> rasterHome = AbsoluteHome(FindRasterHome())) {
             DecideSideBySide(options, sxsRequired);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || !options.Any()) {
@@ -168,7 +202,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
                 FixThreadingModel();
             }
         }
-    } else if (const std::optional<std::string> home = FindProductHome(kPatchProductVersion)) {
+    } else if (const std::optional<std::string> home = InstalledProductHome(kPatchProductVersion)) {
         hostHome = JoinPath(*home, kHostFallbackFolder);
     }
 

@@ -1,6 +1,8 @@
 #include "worker/repair_worker.h"
 
 #include "common/messages.h"
+#include "common/path.h"
+#include "common/system_folder.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
 #include "repair/com_servers.h"
@@ -48,12 +50,12 @@ bool IsStepSelected(const OptionSet& options, const char* name)
 std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxsRequired)
 {
     if (!options.Has("qex_home"))
-        return FindProductHome(FindLatestSharedVersion());
+        return AbsoluteHome(FindProductHome(FindLatestSharedVersion()));
     std::optional<std::string> home;
     options.TryGetValue("qex_home", home);
     if (options.Has("sxs_required"))
         sxsRequired = SxsRequiredOption(options);
-    return home;
+    return TypedHome(home);
 }
 
 void RunCleanup(HWND window, const std::string& productHome, bool sxsRequired)

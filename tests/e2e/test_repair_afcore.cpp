@@ -10,6 +10,10 @@ namespace {
 
 const char kOutdated[] = "AfCore.dll, outdated";
 const char kFromProduct[] = "AfCore.dll of QEX 8.7.0";
+// A file of someone else's beside the target, under the name an earlier
+// version of the copy used for itself.
+const char kNeighbour[] = "AfCore.dll.new";
+const char kNeighbourText[] = "not the repair's";
 
 // The names in LUMERA's library folder: a failed copy leaves nothing behind.
 std::vector<std::string> LumeraLibraryFolder()
@@ -27,13 +31,18 @@ std::vector<std::string> LumeraLibraryFolder()
     return names;
 }
 
+// Whether the copy succeeds or fails, the neighbour keeps its content and
+// nothing else is left behind.
 void SyncAndCheck(const std::string& options, const std::string& expected)
 {
+    const std::string neighbour = SampleMachine::LumeraHome() + "Bin\\NTx86\\" + kNeighbour;
+    REQUIRE(WriteFileText(neighbour, kNeighbourText));
     const RepairRun run = RunRepair(options, RunEnd::ByOk);
     CHECK(run.exitCode == DWORD(0));
     CHECK(run.messageBoxes.empty());
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
-    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll"});
+    CHECK(ReadFileText(neighbour) == std::string(kNeighbourText));
+    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
 }
 
 } // namespace
@@ -83,7 +92,7 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
         CHECK(std::string(shortPath).find(' ') == std::string::npos);
         SyncAndCheck("-sync_afcore -qex_home:" + std::string(shortPath) + "\\", "AfCore.dll of another product");
     }
-    SUBCASE("\"lumera_home\" without a trailing backslash: the file name is glued to the folder's name")
+    SUBCASE("\"lumera_home\" without a trailing backslash reaches the folder, not a sibling glued to its name")
     {
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
@@ -91,10 +100,46 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
         const std::string withoutBackslash = home.substr(0, home.size() - 1);
         const std::string glued = withoutBackslash + "Bin\\NTx86\\AfCore.dll";
         REQUIRE(CreateFolders(withoutBackslash + "Bin\\NTx86"));
-        const RepairRun run = RunRepair("-sync_afcore -lumera_home:\"" + withoutBackslash + "\"", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(ReadFileText(glued) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
-        CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kOutdated));
+        REQUIRE(WriteFileText(glued, "a sibling's"));
+        SyncAndCheck("-sync_afcore -lumera_home:\"" + withoutBackslash + "\"", "AfCore.dll of ArcGIS 9.0.0.0");
+        CHECK(ReadFileText(glued) == std::string("a sibling's"));
+        RemoveTree(withoutBackslash + "Bin");
+    }
+    SUBCASE("an empty or relative LUMERA home never reaches the current folder unless typed as relative")
+    {
+        struct Case {
+            const char* options;
+            const char* storedHome; // the registry's "LumeraHome", or null to keep the sample's
+            bool canaryReplaced;    // the Bin\NTx86\AfCore.dll below the run's current folder
+        };
+        const Case cases[] = {
+            {"-sync_afcore", "", false},
+            {"-sync_afcore", "Lumera\\", false}, // relative in the registry: no home
+            {"-sync_afcore -lumera_home:\"\"", nullptr, false},
+            {"-sync_afcore -lumera_home:.", nullptr, true}, // typed: made absolute against the current folder
+        };
+        for (const Case& c : cases) {
+            const std::string options = c.options;
+            const std::string storedHome = c.storedHome ? c.storedHome : "(the sample's)";
+            CAPTURE(options);
+            CAPTURE(storedHome);
+            SampleMachine machine("9.0.0.0");
+            REQUIRE(machine.Seed());
+            ScopedKey lumera(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORVAK\\LUMERA\\8.7");
+            if (c.storedHome)
+                REQUIRE(lumera.SetString("LumeraHome", c.storedHome));
+            ScratchFolder current("current");
+            const std::string canary = current.Make("Bin\\NTx86\\AfCore.dll");
+            REQUIRE(WriteFileText(canary, "canary"));
+            REQUIRE(WriteFileText(current.Make("Lumera\\Bin\\NTx86\\AfCore.dll"), "canary"));
+
+            const RepairRun run = RunRepair(c.options, RunEnd::ByOk, nullptr, {"", current.Path(), {}});
+            CHECK(run.exitCode == DWORD(0));
+            CHECK(ReadFileText(canary) ==
+                  std::string(c.canaryReplaced ? "AfCore.dll of ArcGIS 9.0.0.0" : "canary"));
+            CHECK(ReadFileText(current.Path() + "\\Lumera\\Bin\\NTx86\\AfCore.dll") == std::string("canary"));
+            CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kOutdated));
+        }
     }
 }
 

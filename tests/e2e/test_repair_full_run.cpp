@@ -5,12 +5,37 @@
 #include "support/sample_machine.h"
 
 #include <doctest.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <functional>
 
 namespace {
 
 const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
+// Built into folders of their own beside the fixtures' folder.
+const char* const kPlantedLibraries[] = {"..\\planted\\msi.dll", "..\\planted\\comctl32.dll"};
+const char kAbsentDependency[] = "..\\absent\\com_absent_dependency.dll";
+
+// The regsvr32 fallback is not waited for by the program; the test waits for
+// it, so that what it registers is counted.
+void WaitForRegsvr32()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "regsvr32.exe") != 0)
+            continue;
+        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+            WaitForSingleObject(process, 60000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
 
 // OK posted and sent from here while the work goes on, as a restless user's
 // tool might: it must not be obeyed.
@@ -30,8 +55,20 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
 {
     SampleMachine machine("9.0.0.0");
     REQUIRE(machine.Seed());
+    // Started from a download folder that also holds planted system libraries,
+    // which Wine's loader then prefers to its own, as Windows would.
+    ScratchFolder downloads("downloads");
+    const RunPlace place{downloads.Path() + "\\RepairQEXApps.exe", downloads.Path(), {"msi", "comctl32"}};
+    REQUIRE(CopyFileA(ProgramPath().c_str(), place.program.c_str(), FALSE));
+    for (const char* planted : kPlantedLibraries)
+        REQUIRE(CopyFixture(planted, downloads.Path() + "\\" + PathFindFileNameA(planted)));
 
-    const RepairRun run = RunRepair("", RunEnd::ByOk, nullptr, Launch::PathFirst, PressOkWhileWorking);
+    const RepairRun run = RunRepair("", RunEnd::ByOk, nullptr, place, PressOkWhileWorking);
+    for (const char* planted : kPlantedLibraries) {
+        const std::string library = PathFindFileNameA(planted);
+        CAPTURE(library);
+        CHECK_FALSE(FileExists(downloads.Path() + "\\" + library + ".loaded"));
+    }
     CHECK(run.exitCode == DWORD(0));
     REQUIRE(run.windowRead);
     CHECK(run.messageBoxes.empty());
@@ -69,17 +106,26 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
 
 TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's servers; the run closes itself")
 {
-    for (const char* option : {"-silent", "-nogui", "/silent:yes"}) {
+    for (const std::string option : {"-silent", "-nogui", "/silent:yes"}) {
         CAPTURE(option);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
         // A server that crashes in DllRegisterServer fails alone: the rest of the run is done.
         REQUIRE(CopyFixture("com_server_crashes.dll", SampleMachine::ProductHome() + "bin\\ntx86\\QexBroken.dll"));
+        // A server whose dependency lies only in the folder the run starts
+        // from: neither the program nor its regsvr32 fallback may load it.
+        const std::string orphan = SampleMachine::ProductHome() + "bin\\ntx86\\QexOrphan.dll";
+        REQUIRE(CopyFixture("com_missing_dependency.dll", orphan));
+        ScratchFolder downloads("downloads");
+        REQUIRE(CopyFixture(kAbsentDependency, downloads.Path() + "\\" + PathFindFileNameA(kAbsentDependency)));
 
-        const RepairRun run = RunRepair(option, RunEnd::ByItself, nullptr, Launch::PathFirst, PressOkWhileWorking);
+        const RepairRun run =
+            RunRepair(option, RunEnd::ByItself, nullptr, {"", downloads.Path(), {}}, PressOkWhileWorking);
+        WaitForRegsvr32();
+        CHECK(RegistrationCount("QexOrphan.dll") == 0);
         CHECK(run.exitCode == DWORD(0));
         CHECK(run.messageBoxes.empty());
-        CHECK(run.everVisible == (std::string(option) != "-nogui"));
+        CHECK(run.everVisible == (option != "-nogui"));
 
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
@@ -100,7 +146,7 @@ TEST_CASE("started with the program as the application name and the options alon
     SampleMachine machine("9.0.0.0");
     REQUIRE(machine.Seed());
 
-    const RepairRun run = RunRepair("-silent -repair_qex_net", RunEnd::ByItself, nullptr, Launch::OptionsOnly);
+    const RepairRun run = RunRepair("-silent -repair_qex_net", RunEnd::ByItself, nullptr, {"", "", {}, true});
     CHECK(run.exitCode == DWORD(0));
     CHECK(run.messageBoxes.empty());
     CHECK(run.everVisible);

@@ -134,14 +134,34 @@ TEST_CASE("\"arcgis_home\" with \"repair_arcgis\": only the ArcObjects libraries
     }
 }
 
-TEST_CASE("\"arcgis_home\" without a value, with \"repair_arcgis\": the host sequence does nothing")
+TEST_CASE("\"arcgis_home\" without a value or empty, with \"repair_arcgis\": the host sequence does nothing")
 {
-    for (const char* host : {"9.0.0.0", "8.3.0"}) {
+    // Started on drive C:, whose root holds a library that an empty home would reach.
+    ScratchFolder current("current");
+    const std::string rootLibrary = "C:\\bin\\Geometry.dll";
+    REQUIRE(!FileExists(rootLibrary));
+    struct RootFolderRemover {
+        ~RootFolderRemover() { RemoveTree("C:\\bin"); }
+    } removeRootFolder;
+    REQUIRE(CopyFixture("com_server.dll", rootLibrary));
+    struct Case {
+        const char* host;
+        const char* options;
+    };
+    const Case cases[] = {
+        {"9.0.0.0", "-repair_arcgis -arcgis_home"},
+        {"8.3.0", "-repair_arcgis -arcgis_home"},
+        {"9.0.0.0", "-repair_arcgis -arcgis_home:\"\""},
+    };
+    for (const Case& c : cases) {
+        const std::string host = c.host;
+        const std::string options = c.options;
         CAPTURE(host);
+        CAPTURE(options);
         SampleMachine machine(host);
         REQUIRE(machine.Seed());
 
-        const RepairRun run = RunRepair("-repair_arcgis -arcgis_home", RunEnd::ByOk);
+        const RepairRun run = RunRepair(options, RunEnd::ByOk, nullptr, {"", current.Path(), {}});
         CHECK(run.exitCode == DWORD(0));
         REQUIRE(run.windowRead);
         CHECK(run.messageBoxes.empty());
@@ -151,7 +171,7 @@ TEST_CASE("\"arcgis_home\" without a value, with \"repair_arcgis\": the host seq
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
-        if (std::string(host) == "9.0.0.0")
+        if (host == "9.0.0.0")
             CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
     }
 }

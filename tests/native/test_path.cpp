@@ -14,3 +14,33 @@ TEST_CASE("JoinPath inserts a backslash only when the directory lacks one")
     CHECK_FALSE(EndsWithBackslash(""));
     CHECK(EndsWithBackslash("\\"));
 }
+
+TEST_CASE("only a drive with its backslash or a UNC path is absolute; other homes are no homes")
+{
+    struct Case {
+        const char* path;
+        bool absolute;
+    };
+    const Case cases[] = {
+        {"C:\\", true},
+        {"c:\\Program Files\\Torvane\\", true},
+        {"\\\\server\\share\\QEX", true},
+        {"", false},
+        {"C:", false},         // the current folder of drive C
+        {"C:QEX", false},      // relative to it
+        {"\\QEX", false},      // the root of the current drive
+        {"\\\\", false},       // no server
+        {"\\\\\\QEX", false},
+        {"QEX\\", false},
+        {".", false},
+        {"1:\\QEX", false},
+        {"C:/QEX", false},     // only a backslash counts, as in JoinPath
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.path);
+        CHECK(IsAbsolutePath(c.path) == c.absolute);
+        CHECK(AbsoluteHome(std::string(c.path)) ==
+              (c.absolute ? std::optional<std::string>(c.path) : std::nullopt));
+    }
+    CHECK(AbsoluteHome(std::nullopt) == std::nullopt);
+}

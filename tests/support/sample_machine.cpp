@@ -6,6 +6,7 @@
 #include "support/program_driver.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -439,12 +440,23 @@ std::string RepairCommandLine(const std::string& options)
 }
 
 RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish,
-                    Launch launch, const std::function<void(HWND)>& whileWorking)
+                    const RunPlace& place, const std::function<void(HWND)>& whileWorking)
 {
     RepairRun result;
-    const std::string programPath = ProgramPath();
-    RunningProgram program(launch == Launch::OptionsOnly ? options : RepairCommandLine(options), nullptr,
-                           launch == Launch::OptionsOnly ? programPath.c_str() : nullptr);
+    const std::string programPath = place.program.empty() ? ProgramPath() : place.program;
+    // The program's own AppDefaults key goes as a whole afterwards.
+    std::optional<ScopedKey> appDefaults, overrides;
+    if (!place.searchedFirst.empty()) {
+        const std::string key = std::string("Software\\Wine\\AppDefaults\\") + PathFindFileNameA(programPath.c_str());
+        appDefaults.emplace(HKEY_CURRENT_USER, key);
+        overrides.emplace(HKEY_CURRENT_USER, key + "\\DllOverrides");
+        for (const std::string& library : place.searchedFirst)
+            overrides->SetString(library.c_str(), "native,builtin");
+    }
+    const std::string commandLine =
+        place.optionsOnly ? options : "\"" + programPath + "\"" + (options.empty() ? "" : " " + options);
+    RunningProgram program(commandLine, place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(),
+                           place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
         return result;
     const DWORD start = GetTickCount();

@@ -102,10 +102,18 @@ enum class RunEnd {
     ByItself, // a silent run: never press OK, wait for it to close itself
 };
 
-// How the program is started.
-enum class Launch {
-    PathFirst,   // the command line is the program's quoted path, then the options
-    OptionsOnly, // as some launchers do: the program as the application name, the options alone as the line
+// Where and how a run starts, as from a download folder; each empty field keeps the default.
+struct RunPlace {
+    std::string program;       // a copy of the program elsewhere (default: as built)
+    std::string currentFolder; // its current folder (default: the caller's)
+    // Libraries ("msi") that Wine's loader takes from the search path before
+    // its own, as Windows does with any library that is not a known DLL. Set
+    // for the program's file name in the prefix's AppDefaults: a
+    // WINEDLLOVERRIDES set by a Windows parent does not reach the child's loader.
+    std::vector<std::string> searchedFirst;
+    // As some launchers do: the program as the application name, the options
+    // alone as the command line.
+    bool optionsOnly = false;
 };
 
 // Runs the program with options (written as on a command line after the
@@ -113,7 +121,7 @@ enum class Launch {
 // recorded and dismissed with OK as they come. whileWorking is called once,
 // as soon as the window is found with OK still disabled.
 RepairRun RunRepair(const std::string& options, RunEnd end,
-                    const std::function<void(HWND)>& atFinish = nullptr, Launch launch = Launch::PathFirst,
+                    const std::function<void(HWND)>& atFinish = nullptr, const RunPlace& place = {},
                     const std::function<void(HWND)>& whileWorking = nullptr);
 // The program's path, quoted, then the options.
 std::string RepairCommandLine(const std::string& options);

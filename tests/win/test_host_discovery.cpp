@@ -91,10 +91,18 @@ TEST_CASE("the host home: the first key that names a host directory")
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.other.Path() + "\\"));
         CHECK(FindHostHome() == std::nullopt);
     }
-    SUBCASE("an empty InstallDir is no host directory")
+    SUBCASE("an empty or relative InstallDir is no host directory, wherever the process stands")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", ""));
-        CHECK(FindHostHome() == std::nullopt);
+        char previous[MAX_PATH] = {};
+        REQUIRE(GetCurrentDirectoryA(MAX_PATH, previous) > 0);
+        REQUIRE(SetCurrentDirectoryA(folders.host.Path().c_str()));
+        for (const char* relative : {"", ".", ".\\", "bin\\.."}) {
+            const std::string installDir = relative;
+            CAPTURE(installDir);
+            REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", installDir));
+            CHECK(FindHostHome() == std::nullopt);
+        }
+        REQUIRE(SetCurrentDirectoryA(previous));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
         CHECK(FindHostHome() == Text(folders.host.Path()));
     }

@@ -1,0 +1,38 @@
+#include "common/system_folder.h"
+
+#include "common/path.h"
+
+#include <vector>
+
+std::optional<std::string> SystemFolder()
+{
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::nullopt;
+    return std::string(folder, length);
+}
+
+HMODULE LoadSystemLibrary(const char* fileName)
+{
+    const std::optional<std::string> folder = SystemFolder();
+    if (!folder)
+        return nullptr;
+    return LoadLibraryExA(JoinPath(*folder, fileName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+std::optional<std::string> TypedHome(std::optional<std::string> typed)
+{
+    if (!typed || typed->empty())
+        return std::nullopt;
+    if (IsAbsolutePath(*typed))
+        return typed;
+    const DWORD needed = GetFullPathNameA(typed->c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::nullopt;
+    std::vector<char> full(needed + 1, '\0');
+    const DWORD length = GetFullPathNameA(typed->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size())
+        return std::nullopt;
+    return std::string(full.data(), length);
+}

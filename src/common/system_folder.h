@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+// The system folder (C:\windows\system32, or SysWOW64 for a 32-bit program on
+// 64-bit Windows); nullopt when Windows cannot say.
+std::optional<std::string> SystemFolder();
+
+// A system library loaded by its full path in the system folder, its own
+// dependencies looked for there as well: never a copy planted beside the
+// program or in the current folder. Stays loaded for the rest of the process.
+HMODULE LoadSystemLibrary(const char* fileName);
+
+// A directory typed on the command line. Empty is no directory; a relative
+// one is made absolute against the current folder, as its author meant.
+std::optional<std::string> TypedHome(std::optional<std::string> typed);
