@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr char kCommonControls[] = "comctl32.dll";
-constexpr char kInitCommonControls[] = "InitCommonControls";
+constexpr char CommonControlsLibrary[] = "comctl32.dll";
+constexpr char InitCommonControlsExport[] = "InitCommonControls";
 
 // Every later library search of the process, the dependencies of the modules
 // that the repair loads included, looks in the system folder only (after the
@@ -46,9 +46,9 @@ void RestrictLibrarySearch()
 void InitCommonControlsFromSystem()
 {
     using InitFunction = void(WINAPI*)();
-    HMODULE controls = LoadSystemLibrary(kCommonControls);
+    HMODULE controls = LoadSystemLibrary(CommonControlsLibrary);
     const auto init = controls ? reinterpret_cast<InitFunction>(
-                                     reinterpret_cast<void*>(GetProcAddress(controls, kInitCommonControls)))
+                                     reinterpret_cast<void*>(GetProcAddress(controls, InitCommonControlsExport)))
                                : nullptr;
     if (init)
         init();
