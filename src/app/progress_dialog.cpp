@@ -22,7 +22,7 @@ HICON pendingIcon;
 HICON successIcon;
 HICON failureIcon;
 
-constexpr COLORREF barColour = 0x00FF0000;
+constexpr COLORREF BarColour = 0x00FF0000;
 
 HICON LoadStatusIcon(int id)
 {
@@ -65,7 +65,7 @@ void Initialise(HWND dialog)
         row.icon = GetDlgItem(dialog, row.iconId);
     }
     for (const Row& row : rows)
-        SendMessageA(row.bar, PBM_SETBARCOLOR, 0, barColour);
+        SendMessageA(row.bar, PBM_SETBARCOLOR, 0, BarColour);
 
     pendingIcon = LoadStatusIcon(IDI_PENDING);
     successIcon = LoadStatusIcon(IDI_SUCCESS);

@@ -7,11 +7,11 @@
 
 namespace {
 
-const char coreRuntimeKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
-const char desktopKey[] = "SOFTWARE\\ESRI\\ArcInfo\\Desktop\\8.0";
-const char rasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
-const char currentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
+const char CoreRuntimeKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
+const char DesktopKey[] = "SOFTWARE\\ESRI\\ArcInfo\\Desktop\\8.0";
+const char RasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
+const char CurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
 
 // The "InstallDir" of key when it names a host directory. An empty or
 // relative one would be tested against the current drive or folder.
@@ -40,17 +40,17 @@ bool IsHostDirectory(std::string_view directory)
 
 std::optional<std::string> FindHostHome()
 {
-    if (std::optional<std::string> home = HostHomeCandidate(coreRuntimeKey))
+    if (std::optional<std::string> home = HostHomeCandidate(CoreRuntimeKey))
         return home;
-    return HostHomeCandidate(desktopKey);
+    return HostHomeCandidate(DesktopKey);
 }
 
 std::optional<std::string> FindHostVersion()
 {
     // The second key is asked only when the first is missing, not when it lacks the value.
-    if (unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, coreRuntimeKey, KEY_READ))
+    if (unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, CoreRuntimeKey, KEY_READ))
         return ReadStringValue(key.get(), "RealVersion");
-    return ReadRegistryString(HKEY_LOCAL_MACHINE, desktopKey, "RealVersion");
+    return ReadRegistryString(HKEY_LOCAL_MACHINE, DesktopKey, "RealVersion");
 }
 
 std::optional<std::string> FindRasterHome()
@@ -60,7 +60,7 @@ std::optional<std::string> FindRasterHome()
         return std::nullopt;
 
     // When the environment key exists, it alone decides, whatever the version.
-    if (unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, rasterEnvironmentKey, KEY_READ)) {
+    if (unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, KEY_READ)) {
         if (std::optional<std::string> home = ReadStringValue(key.get(), "QEX_HOME"))
             return home;
         return ReadStringValue(key.get(), "LUMERA_HOME");
@@ -69,10 +69,10 @@ std::optional<std::string> FindRasterHome()
     // Versions are matched as whole strings, byte for byte: "9.1.0" is not "9.1".
     if (*version == "9.0.0.0" || *version == "9.1") {
         std::optional<std::string> commonFiles =
-            ReadRegistryString(HKEY_LOCAL_MACHINE, currentVersionKey, "CommonFilesDir");
+            ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         // Without the value, as without the key, the standard location.
         if (!commonFiles)
-            return std::string(defaultRasterHome);
+            return std::string(DefaultRasterHome);
         return *commonFiles + "\\ESRI\\Raster\\";
     }
     if (*version == "8.3.0") {

@@ -10,30 +10,30 @@
 
 namespace {
 
-const char sharedKey[] = "SOFTWARE\\Torvane\\Shared";
-const char sharedVersionPrefix[] = "SOFTWARE\\Torvane\\Shared\\";
-const char sharedVersionSuffix[] = "\\Environment";
-const char mirelPrefix[] = "SOFTWARE\\Torvane\\Mirel\\";
-const char codraPrefix[] = "SOFTWARE\\Torvane\\Codra\\";
-const char lumeraPrefix[] = "SOFTWARE\\NORVAK\\LUMERA\\";
+const char SharedKey[] = "SOFTWARE\\Torvane\\Shared";
+const char SharedVersionPrefix[] = "SOFTWARE\\Torvane\\Shared\\";
+const char SharedVersionSuffix[] = "\\Environment";
+const char MirelPrefix[] = "SOFTWARE\\Torvane\\Mirel\\";
+const char CodraPrefix[] = "SOFTWARE\\Torvane\\Codra\\";
+const char LumeraPrefix[] = "SOFTWARE\\NORVAK\\LUMERA\\";
 
-const char patch1Product[] = "{350F0702-7C36-4939-9FE5-5B21A4F113A1}";
+const char Patch1Product[] = "{350F0702-7C36-4939-9FE5-5B21A4F113A1}";
 // Asked in this order.
-const char* const patch2Products[] = {"{635C648D-1B1D-47C4-9752-3AC36F3379AC}",
+const char* const Patch2Products[] = {"{635C648D-1B1D-47C4-9752-3AC36F3379AC}",
                                       "{A5D42272-2BAB-41B0-BFCE-DB2F1EF5F279}",
                                       "{BBD7D9F7-D87C-4766-84FA-3CDE429F4EE3}"};
 
 // Key names built from a version fit 255 characters (a 256-byte buffer with
 // its terminator). A longer name, or a version holding a zero byte, is
 // refused rather than cut short into the name of another key.
-constexpr size_t maxKeyName = 255;
+constexpr size_t MaxKeyName = 255;
 
 std::optional<std::string> VersionedKeyName(std::string_view prefix, std::string_view version,
                                             std::string_view suffix)
 {
     if (version.find('\0') != std::string_view::npos)
         return std::nullopt;
-    if (prefix.size() + version.size() + suffix.size() > maxKeyName)
+    if (prefix.size() + version.size() + suffix.size() > MaxKeyName)
         return std::nullopt;
     std::string name(prefix);
     name += version;
@@ -54,8 +54,8 @@ std::optional<std::string> LookUpVersioned(std::optional<std::string_view> versi
     return ReadRegistryString(HKEY_LOCAL_MACHINE, keyName->c_str(), valueName);
 }
 
-const char installerLibrary[] = "msi.dll";
-const char productInfoExport[] = "MsiGetProductInfoA";
+const char InstallerLibrary[] = "msi.dll";
+const char ProductInfoExport[] = "MsiGetProductInfoA";
 using ProductInfoQuery = UINT(WINAPI*)(const char* product, const char* property, char* value, DWORD* capacity);
 
 // The Windows Installer's query, from the system folder's msi.dll only: an
@@ -63,9 +63,9 @@ using ProductInfoQuery = UINT(WINAPI*)(const char* product, const char* property
 ProductInfoQuery InstallerQuery()
 {
     static const ProductInfoQuery query = [] {
-        HMODULE installer = LoadSystemLibrary(installerLibrary);
+        HMODULE installer = LoadSystemLibrary(InstallerLibrary);
         return installer ? reinterpret_cast<ProductInfoQuery>(
-                               reinterpret_cast<void*>(GetProcAddress(installer, productInfoExport)))
+                               reinterpret_cast<void*>(GetProcAddress(installer, ProductInfoExport)))
                          : nullptr;
     }();
     return query;
@@ -87,12 +87,12 @@ bool IsProductInstalled(const char* productCode)
 
 std::optional<std::string> FindProductHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, sharedVersionPrefix, sharedVersionSuffix, "QEX_HOME");
+    return LookUpVersioned(version, SharedVersionPrefix, SharedVersionSuffix, "QEX_HOME");
 }
 
 std::optional<std::string> FindLatestSharedVersion()
 {
-    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, sharedKey, KEY_READ);
+    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, SharedKey, KEY_READ);
     if (!key)
         return std::nullopt;
 
@@ -127,9 +127,9 @@ std::optional<std::string> FindLatestSharedVersion()
 std::optional<std::string> FindExtensionHome(std::optional<std::string_view> version)
 {
     // Codra is asked whenever Mirel gives nothing: no key, or a key without "InstallDir".
-    if (std::optional<std::string> home = LookUpVersioned(version, mirelPrefix, "", "InstallDir"))
+    if (std::optional<std::string> home = LookUpVersioned(version, MirelPrefix, "", "InstallDir"))
         return home;
-    return LookUpVersioned(version, codraPrefix, "", "InstallDir");
+    return LookUpVersioned(version, CodraPrefix, "", "InstallDir");
 }
 
 bool IsExtensionInstalled(std::optional<std::string_view> version)
@@ -139,18 +139,18 @@ bool IsExtensionInstalled(std::optional<std::string_view> version)
 
 std::optional<std::string> FindLumeraHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, lumeraPrefix, "", "LumeraHome");
+    return LookUpVersioned(version, LumeraPrefix, "", "LumeraHome");
 }
 
 bool IsPatch1Installed()
 {
-    return IsProductInstalled(patch1Product);
+    return IsProductInstalled(Patch1Product);
 }
 
 bool IsPatch2Installed()
 {
     // The first installed one answers; the later ones are not asked.
-    for (const char* productCode : patch2Products)
+    for (const char* productCode : Patch2Products)
         if (IsProductInstalled(productCode))
             return true;
     return false;

@@ -12,29 +12,29 @@
 
 namespace {
 
-const char libraryFolder[] = "bin";
+const char LibraryFolder[] = "bin";
 
 // The libraries each host version needs, in the order they are registered.
-const std::vector<const char*> librariesWithoutVersion = {"Geometry.dll", "SpatialReference.dll"};
-const std::vector<const char*> libraries83 = {"Geometry.dll", "SpatialReference.dll", "ESRICore.olb",
+const std::vector<const char*> LibrariesWithoutVersion = {"Geometry.dll", "SpatialReference.dll"};
+const std::vector<const char*> Libraries83 = {"Geometry.dll", "SpatialReference.dll", "ESRICore.olb",
                                               "ESRITin.olb"};
-const std::vector<const char*> libraries90 = {"Geometry.dll"};
-const std::vector<const char*> noLibraries = {};
+const std::vector<const char*> Libraries90 = {"Geometry.dll"};
+const std::vector<const char*> NoLibraries = {};
 
-const char hostVersion83[] = "8.3.0";
-const char hostVersion90[] = "9.0.0.0";
-const char hostVersion91[] = "9.1";
+const char HostVersion83[] = "8.3.0";
+const char HostVersion90[] = "9.0.0.0";
+const char HostVersion91[] = "9.1";
 
 // Exact, case-sensitive comparison of the whole string: "9.1.0" has no table.
 const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& hostVersion)
 {
     if (!hostVersion)
-        return librariesWithoutVersion;
-    if (*hostVersion == hostVersion83)
-        return libraries83;
-    if (*hostVersion == hostVersion90 || *hostVersion == hostVersion91)
-        return libraries90;
-    return noLibraries;
+        return LibrariesWithoutVersion;
+    if (*hostVersion == HostVersion83)
+        return Libraries83;
+    if (*hostVersion == HostVersion90 || *hostVersion == HostVersion91)
+        return Libraries90;
+    return NoLibraries;
 }
 
 } // namespace
@@ -42,7 +42,7 @@ const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& h
 bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
 {
     const std::vector<const char*>& libraries = LibrariesFor(FindHostVersion());
-    const std::string folder = JoinPath(hostDirectory, libraryFolder);
+    const std::string folder = JoinPath(hostDirectory, LibraryFolder);
     const int count = static_cast<int>(libraries.size());
 
     std::optional<std::string> failedLibrary;

@@ -78,7 +78,7 @@ bool CallSelfRegistrationExport(std::string_view path, const char* exportName, c
         reinterpret_cast<void*>(GetProcAddress(module.get(), exportName)));
     // A module that crashes in its export counts as failed and is still released.
     HRESULT status = E_FAIL;
-    return entry && CallGuarded(entry, status) && status == 0;
+    return entry && CallGuarded(entry, status) && status == S_OK;
 }
 
 bool IsSelfRegistering(const std::string& path)

@@ -13,52 +13,52 @@
 namespace {
 
 // Only this host version looks for the raster component through these values.
-const char rasterHostVersion[] = "9.0.0.0";
+const char RasterHostVersion[] = "9.0.0.0";
 // Either installation makes the raster environment worth writing.
-const char rasterSharedVersion[] = "8.7.0";
-const char rasterExtensionVersion[] = "9.0";
+const char RasterSharedVersion[] = "8.7.0";
+const char RasterExtensionVersion[] = "9.0";
 
-const char rasterKey[] = "Software\\ESRI\\Raster";
-const char rasterEnvironmentKey[] = "Software\\ESRI\\Raster\\Environment";
-const char rasterLocatorValue[] = "QEX";
-const char rasterLocatorData[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster";
-const char homeValue[] = "QEX_HOME";
-const char lumeraHomeValue[] = "LUMERA_HOME";
-const char archValue[] = "QEX_ARCH";
-const char archData[] = "NTx86";
-const char archModeValue[] = "QEX_ARCH_MODE";
-const char archModeData[] = "";
-const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
+const char RasterKey[] = "Software\\ESRI\\Raster";
+const char RasterEnvironmentKey[] = "Software\\ESRI\\Raster\\Environment";
+const char RasterLocatorValue[] = "QEX";
+const char RasterLocatorData[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster";
+const char HomeValue[] = "QEX_HOME";
+const char LumeraHomeValue[] = "LUMERA_HOME";
+const char ArchValue[] = "QEX_ARCH";
+const char ArchData[] = "NTx86";
+const char ArchModeValue[] = "QEX_ARCH_MODE";
+const char ArchModeData[] = "";
+const char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
 
-const char threadingModelKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
-const char threadingModelValue[] = "ThreadingModel";
-const char threadingModelData[] = "Both";
+const char ThreadingModelKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
+const char ThreadingModelValue[] = "ThreadingModel";
+const char ThreadingModelData[] = "Both";
 
 // Exact, case-sensitive comparison of the whole string: "9.0" and "9.0.0.0 " do not match.
 bool IsRasterHost(const std::optional<std::string>& hostVersion)
 {
-    return hostVersion && *hostVersion == rasterHostVersion;
+    return hostVersion && *hostVersion == RasterHostVersion;
 }
 
 // The key must already exist: a host that never made it does not use it.
 // Each write stands alone; a failed one does not stop the next.
 void WriteRasterLocator()
 {
-    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, rasterKey, KEY_WRITE);
+    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterKey, KEY_WRITE);
     if (!key)
         return;
-    WriteStringValue(key.get(), rasterLocatorValue, rasterLocatorData);
+    WriteStringValue(key.get(), RasterLocatorValue, RasterLocatorData);
 }
 
 void WriteRasterHome(const std::string& rasterHome)
 {
-    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, rasterEnvironmentKey, KEY_WRITE);
+    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, KEY_WRITE);
     if (!key)
         return;
-    WriteStringValue(key.get(), homeValue, rasterHome);
-    WriteStringValue(key.get(), lumeraHomeValue, rasterHome);
-    WriteStringValue(key.get(), archValue, archData);
-    WriteStringValue(key.get(), archModeValue, archModeData);
+    WriteStringValue(key.get(), HomeValue, rasterHome);
+    WriteStringValue(key.get(), LumeraHomeValue, rasterHome);
+    WriteStringValue(key.get(), ArchValue, ArchData);
+    WriteStringValue(key.get(), ArchModeValue, ArchModeData);
 }
 
 } // namespace
@@ -69,19 +69,19 @@ void WriteRasterEnvironment()
         return;
 
     // The product home only tells that the maker's software is there; it is not written.
-    const std::optional<std::string> productHome = FindProductHome(rasterSharedVersion);
-    const std::optional<std::string> extensionHome = FindExtensionHome(rasterExtensionVersion);
+    const std::optional<std::string> productHome = FindProductHome(RasterSharedVersion);
+    const std::optional<std::string> extensionHome = FindExtensionHome(RasterExtensionVersion);
     if (!productHome && !extensionHome)
         return;
 
     WriteRasterLocator();
-    WriteRasterHome(extensionHome.value_or(defaultRasterHome));
+    WriteRasterHome(extensionHome.value_or(DefaultRasterHome));
 }
 
 bool FixThreadingModel()
 {
-    unique_hkey key = OpenKey(HKEY_CLASSES_ROOT, threadingModelKey, KEY_ALL_ACCESS);
+    unique_hkey key = OpenKey(HKEY_CLASSES_ROOT, ThreadingModelKey, KEY_ALL_ACCESS);
     if (!key)
         return false;
-    return WriteStringValue(key.get(), threadingModelValue, threadingModelData);
+    return WriteStringValue(key.get(), ThreadingModelValue, ThreadingModelData);
 }

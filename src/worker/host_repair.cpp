@@ -17,26 +17,26 @@
 
 namespace {
 
-constexpr char kPatchProductVersion[] = "8.7.0";   // shared version that carries the patch installers
-constexpr char kPatchedExtensionVersion[] = "8.3"; // extension that needs the second patch
-constexpr char kLumeraVersion[] = "8.7";
-constexpr char kHostFallbackFolder[] = "archome\\ntx86\\";
-constexpr char kPatch1Folder[] = "Install\\Patch1\\";
-constexpr char kPatch2Folder[] = "Install\\Patch2\\";
-constexpr char kPatchProgram[] = "Setup.exe";
-constexpr char kPatchArguments[] = " /qn";
-constexpr char kPatchLaunchFailed[] = "Unable to launch SxS patch installer!";
-constexpr char kPatchCaption[] = "RepairQEXApps";
+constexpr char PatchProductVersion[] = "8.7.0";   // shared version that carries the patch installers
+constexpr char PatchedExtensionVersion[] = "8.3"; // extension that needs the second patch
+constexpr char LumeraVersion[] = "8.7";
+constexpr char HostFallbackFolder[] = "archome\\ntx86\\";
+constexpr char Patch1Folder[] = "Install\\Patch1\\";
+constexpr char Patch2Folder[] = "Install\\Patch2\\";
+constexpr char PatchProgram[] = "Setup.exe";
+constexpr char PatchArguments[] = " /qn";
+constexpr char PatchLaunchFailed[] = "Unable to launch SxS patch installer!";
+constexpr char PatchCaption[] = "RepairQEXApps";
 // The command line and the working directory each fit a buffer of this size.
-constexpr size_t kPatchBufferSize = 1004;
+constexpr size_t PatchBufferSize = 1004;
 
-constexpr char kHostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
-constexpr char kProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
-constexpr char kLumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
+constexpr char HostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
+constexpr char ProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
+constexpr char LumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
 // The copy's name of our own beside the target: no longer than "AfCore.dll",
 // so every target that can be copied to can be replaced.
-constexpr char kCopyNameFormat[] = "AF%04X.tmp";
-constexpr unsigned kCopyNameCount = 0x10000;
+constexpr char CopyNameFormat[] = "AF%04X.tmp";
+constexpr unsigned CopyNameCount = 0x10000;
 
 // The option's directory, absolute; nullopt when it is absent, a flag or empty.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
@@ -55,7 +55,7 @@ std::optional<std::string> InstalledProductHome(const char* version)
 void ReportPatchLaunchFailure()
 {
     if (!silentMode)
-        MessageBoxA(nullptr, kPatchLaunchFailed, kPatchCaption, MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, PatchLaunchFailed, PatchCaption, MB_OK | MB_ICONERROR);
 }
 
 // The short form of a path, or the path itself when it has none.
@@ -72,7 +72,7 @@ std::string ShortPath(const std::string& path)
 // waits for it; host version "8.3.0" only.
 void RunPatchStep(bool& sxsRequired)
 {
-    std::optional<std::string> home = InstalledProductHome(kPatchProductVersion);
+    std::optional<std::string> home = InstalledProductHome(PatchProductVersion);
     if (!home) {
         sxsRequired = false;
         return;
@@ -80,18 +80,18 @@ void RunPatchStep(bool& sxsRequired)
     const std::string shortHome = ShortPath(*home);
 
     const char* folder = nullptr;
-    if (IsExtensionInstalled(kPatchedExtensionVersion) && !IsPatch2Installed())
-        folder = kPatch2Folder;
+    if (IsExtensionInstalled(PatchedExtensionVersion) && !IsPatch2Installed())
+        folder = Patch2Folder;
     else if (!IsPatch1Installed())
-        folder = kPatch1Folder;
+        folder = Patch1Folder;
 
     if (folder) {
         const std::string workingDirectory = JoinPath(shortHome, folder);
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
-        const std::string commandLine = Quoted(workingDirectory + kPatchProgram) + kPatchArguments;
+        const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
         // A home too long for the buffers is refused, never cut into another path.
         std::optional<unique_process_information> installer;
-        if (commandLine.size() < kPatchBufferSize && workingDirectory.size() < kPatchBufferSize)
+        if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
             installer = StartProcess(commandLine, 0, workingDirectory.c_str());
         if (installer)
             WaitForProcess(*installer);
@@ -123,9 +123,9 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
 std::optional<std::string> CreateFileOfOurOwn(const std::string& folder)
 {
     const unsigned seed = GetTickCount() ^ GetCurrentProcessId();
-    for (unsigned i = 0; i < kCopyNameCount; ++i) {
+    for (unsigned i = 0; i < CopyNameCount; ++i) {
         char name[sizeof "AFFFFF.tmp"];
-        std::snprintf(name, sizeof name, kCopyNameFormat, (seed + i) % kCopyNameCount);
+        std::snprintf(name, sizeof name, CopyNameFormat, (seed + i) % CopyNameCount);
         const std::string path = JoinPath(folder, name);
         unique_file file(
             CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -157,7 +157,7 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
 {
     if (options.Has("lumera_home"))
         return DirectoryOption(options, "lumera_home");
-    return AbsoluteHome(FindLumeraHome(kLumeraVersion));
+    return AbsoluteHome(FindLumeraHome(LumeraVersion));
 }
 
 void CopyFromHost(const OptionSet& options)
@@ -166,16 +166,16 @@ void CopyFromHost(const OptionSet& options)
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceWithCompleteCopy(*source + kHostAfCore, JoinPath(*target, kLumeraAfCore));
+        ReplaceWithCompleteCopy(*source + HostAfCore, JoinPath(*target, LumeraAfCore));
 }
 
 void CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> source =
-        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(kPatchProductVersion);
+        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(PatchProductVersion);
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
-        ReplaceWithCompleteCopy(JoinPath(*source, kProductAfCore), JoinPath(*target, kLumeraAfCore));
+        ReplaceWithCompleteCopy(JoinPath(*source, ProductAfCore), JoinPath(*target, LumeraAfCore));
 }
 
 } // namespace
@@ -202,8 +202,8 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
                 FixThreadingModel();
             }
         }
-    } else if (const std::optional<std::string> home = InstalledProductHome(kPatchProductVersion)) {
-        hostHome = JoinPath(*home, kHostFallbackFolder);
+    } else if (const std::optional<std::string> home = InstalledProductHome(PatchProductVersion)) {
+        hostHome = JoinPath(*home, HostFallbackFolder);
     }
 
     if (hostHome)

@@ -20,12 +20,12 @@ bool silentMode = false;
 
 namespace {
 
-constexpr char kComInitFailed[] = "Unable to initialize COM!";
-constexpr char kErrorCaption[] = "Error";
-constexpr char kCleanupComCaption[] = "Unregistering COM Servers... Processing:";
-constexpr char kCleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
+constexpr char ComInitFailed[] = "Unable to initialize COM!";
+constexpr char ErrorCaption[] = "Error";
+constexpr char CleanupComCaption[] = "Unregistering COM Servers... Processing:";
+constexpr char CleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
 // The ArcObjects row, hidden in a cleanup run: caption, file label, bar, icon.
-constexpr int kArcObjectsRow[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
+constexpr int ArcObjectsRowControls[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
 
 // COM for this thread, left again on every path. S_FALSE (already
 // initialised) needs its CoUninitialize as well; a failure has none to pair.
@@ -60,10 +60,10 @@ std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxs
 
 void RunCleanup(HWND window, const std::string& productHome, bool sxsRequired)
 {
-    for (int id : kArcObjectsRow)
+    for (int id : ArcObjectsRowControls)
         ShowWindow(GetDlgItem(window, id), SW_HIDE);
-    SetDlgItemTextA(window, IDC_COM_CAPTION, kCleanupComCaption);
-    SetDlgItemTextA(window, IDC_NET_CAPTION, kCleanupNetCaption);
+    SetDlgItemTextA(window, IDC_COM_CAPTION, CleanupComCaption);
+    SetDlgItemTextA(window, IDC_NET_CAPTION, CleanupNetCaption);
     UnregisterProductComServers(productHome, sxsRequired, window);
     UnregisterAssemblies(productHome, window);
 }
@@ -115,7 +115,7 @@ void Run(const WorkerContext& context, const OptionSet& options)
 
     const ComApartment com;
     if (com.result != S_OK && !silentMode)
-        MessageBoxA(nullptr, kComInitFailed, kErrorCaption, MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, ComInitFailed, ErrorCaption, MB_OK | MB_ICONERROR);
 
     bool sxsRequired = true;
     const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
