@@ -5,7 +5,7 @@
 #include <vector>
 
 std::optional<unique_process_information> StartProcess(const std::string& commandLine, DWORD creationFlags,
-                                                       const char* workingDirectory)
+                                                       const char* workingDirectory, const char* applicationName)
 {
     // CreateProcessA may write into its command line.
     std::vector<char> line(commandLine.begin(), commandLine.end());
@@ -13,7 +13,7 @@ std::optional<unique_process_information> StartProcess(const std::string& comman
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, workingDirectory,
+    if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, workingDirectory,
                         &startup, &info))
         return std::nullopt;
     unique_process_information process;

@@ -5,11 +5,12 @@
 #include <optional>
 #include <string>
 
-// CreateProcessA from the command line alone (no application name), no
-// inherited handles, the caller's environment, a start-up record that is zero
-// but for its size. nullopt when the process could not be started.
+// CreateProcessA with no inherited handles, the caller's environment, a
+// start-up record that is zero but for its size, and (unless one is given) no
+// application name. nullopt when the process could not be started.
 std::optional<unique_process_information> StartProcess(const std::string& commandLine, DWORD creationFlags,
-                                                       const char* workingDirectory = nullptr);
+                                                       const char* workingDirectory = nullptr,
+                                                       const char* applicationName = nullptr);
 
 // Waits, without a time limit, for the process to end.
 void WaitForProcess(const unique_process_information& process);

@@ -1,6 +1,7 @@
 // The real RepairQEXApps.exe, started with exact command lines and driven
 // from this process as a user would drive it.
 #include "common/control_ids.h"
+#include "common/process.h"
 #include "support/bench.h"
 #include "support/program_driver.h"
 
@@ -183,13 +184,8 @@ struct DebuggedRun {
 DebuggedRun RunUnderDebugger(const std::string& commandLine)
 {
     DebuggedRun result;
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
-                        &startup, &info))
+    std::optional<unique_process_information> process = StartProcess(commandLine, DEBUG_ONLY_THIS_PROCESS);
+    if (!process)
         return result;
     const DWORD start = GetTickCount();
     DEBUG_EVENT event{};
@@ -203,9 +199,9 @@ DebuggedRun RunUnderDebugger(const std::string& commandLine)
                  event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
             status = DBG_EXCEPTION_NOT_HANDLED;
         else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT)
-            CloseHandle(event.u.CreateProcessInfo.hFile);
+            unique_handle(event.u.CreateProcessInfo.hFile).reset();
         else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT)
-            CloseHandle(event.u.LoadDll.hFile);
+            unique_handle(event.u.LoadDll.hFile).reset();
         else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
             result.exitCode = event.u.ExitProcess.dwExitCode;
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
@@ -213,9 +209,7 @@ DebuggedRun RunUnderDebugger(const std::string& commandLine)
             break;
     }
     if (!result.exitCode)
-        TerminateProcess(info.hProcess, 99);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+        TerminateProcess(process->process.get(), 99);
     return result;
 }
 

@@ -18,17 +18,7 @@ const char kNeighbourText[] = "not the repair's";
 // The names in LUMERA's library folder: a failed copy leaves nothing behind.
 std::vector<std::string> LumeraLibraryFolder()
 {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry{};
-    HANDLE search = FindFirstFileA((SampleMachine::LumeraHome() + "Bin\\NTx86\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (entry.cFileName[0] != '.')
-            names.push_back(entry.cFileName);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    return names;
+    return FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*");
 }
 
 // Whether the copy succeeds or fails, the neighbour keeps its content and
@@ -163,11 +153,10 @@ TEST_CASE("no complete copy: LUMERA keeps its old AfCore.dll")
     {
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
-        HANDLE held = CreateFileA(SampleMachine::HostAfCore().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(held != INVALID_HANDLE_VALUE);
+        unique_file held(CreateFileA(SampleMachine::HostAfCore().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        REQUIRE(held);
         SyncAndCheck("-sync_afcore", kOutdated);
-        CloseHandle(held);
     }
     SUBCASE("host 9.0.0.0, a folder named AfCore.dll in the host's place")
     {

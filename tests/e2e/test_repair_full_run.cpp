@@ -21,20 +21,17 @@ const char kAbsentDependency[] = "..\\absent\\com_absent_dependency.dll";
 // it, so that what it registers is counted.
 void WaitForRegsvr32()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
         if (lstrcmpiA(entry.szExeFile, "regsvr32.exe") != 0)
             continue;
-        if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
-            WaitForSingleObject(process, 60000);
-            CloseHandle(process);
-        }
+        if (unique_handle process{OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)})
+            WaitForSingleObject(process.get(), 60000);
     }
-    CloseHandle(snapshot);
 }
 
 // OK posted and sent from here while the work goes on, as a restless user's
@@ -222,12 +219,9 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
          &RepairRun::net, "DockSuite.dll"},
         {"no .NET Framework",
          [](const SampleMachine&) {
-             HKEY key = nullptr;
-             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\.NETFramework", 0, KEY_SET_VALUE, &key))
-                 return false;
-             const LONG status = RegDeleteValueA(key, "InstallRoot");
-             RegCloseKey(key);
-             return status == ERROR_SUCCESS;
+             unique_hkey key;
+             return RegOpenKeyExA(HKEY_LOCAL_MACHINE, FrameworkKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS &&
+                    RegDeleteValueA(key.get(), "InstallRoot") == ERROR_SUCCESS;
          },
          &RepairRun::net, "AxTrilens.dll"},
         {"an ArcObjects library whose registration fails",

@@ -1,5 +1,6 @@
 #include "support/arc_registry.h"
 
+#include "common/unique_any.h"
 #include "fixtures/arcobjects/marker.h"
 #include "support/bench.h"
 
@@ -20,28 +21,16 @@ std::vector<std::string> Split(const std::string& text, char separator)
 
 bool SetKeySecurity(HKEY root, const std::string& subKey, PSECURITY_DESCRIPTOR descriptor)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
-        return false;
-    const LONG status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    unique_hkey key;
+    return RegOpenKeyExA(root, subKey.c_str(), 0, WRITE_DAC, key.put()) == ERROR_SUCCESS &&
+           RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
 }
 
 } // namespace
 
 bool SeedKey(const std::string& subKey, const char* name, const std::string& data)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG status = ERROR_SUCCESS;
-    if (name)
-        status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                static_cast<DWORD>(data.size() + 1));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return name ? SetString(HKEY_LOCAL_MACHINE, subKey, name, data) : CreateKey(HKEY_LOCAL_MACHINE, subKey);
 }
 
 ArcMachine::ArcMachine()
@@ -52,14 +41,14 @@ ArcMachine::ArcMachine()
 void ArcMachine::SetHostVersion(const std::optional<std::string>& version) const
 {
     if (version)
-        SeedKey("SOFTWARE\\ESRI\\CoreRuntime", "RealVersion", *version);
+        SeedKey(HostKey, "RealVersion", *version);
     else
-        SeedKey("SOFTWARE\\ESRI\\CoreRuntime");
+        SeedKey(HostKey);
 }
 
 void ArcMachine::SetProductHome(const std::string& version, const std::string& home) const
 {
-    SeedKey("SOFTWARE\\Torvane\\Shared\\" + version + "\\Environment", "QEX_HOME", home);
+    SeedKey(std::string(SharedKey) + "\\" + version + "\\Environment", "QEX_HOME", home);
 }
 
 void ArcMachine::SetExtensionHome(const std::string& product, const std::string& version,
@@ -70,12 +59,12 @@ void ArcMachine::SetExtensionHome(const std::string& product, const std::string&
 
 void ArcMachine::CreateRasterKey() const
 {
-    SeedKey("SOFTWARE\\ESRI\\Raster");
+    SeedKey(RasterKey);
 }
 
 void ArcMachine::CreateRasterEnvironmentKey() const
 {
-    SeedKey("SOFTWARE\\ESRI\\Raster\\Environment");
+    SeedKey(RasterEnvironmentKey);
 }
 
 std::vector<std::string> ArcRegistrations()
@@ -93,16 +82,13 @@ void ClearArcRegistrations()
 
 ScopedWriteDenial::ScopedWriteDenial(HKEY root, std::string subKey) : root_(root), subKey_(std::move(subKey))
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+    unique_hkey key;
+    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, READ_CONTROL, key.put()) != ERROR_SUCCESS)
         return;
     DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     former_.resize(size);
-    const bool saved =
-        size && RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, former_.data(), &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    if (!saved)
+    if (!size || RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, former_.data(), &size) != ERROR_SUCCESS)
         return;
 
     // Deny setting values to everyone; allow everything else.
@@ -140,9 +126,6 @@ ScopedWriteDenial::~ScopedWriteDenial()
 
 bool WriteIsDenied(HKEY root, const std::string& subKey)
 {
-    HKEY key = nullptr;
-    const LONG status = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_SET_VALUE, &key);
-    if (status == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return status == ERROR_ACCESS_DENIED;
+    unique_hkey key;
+    return RegOpenKeyExA(root, subKey.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_ACCESS_DENIED;
 }

@@ -1,6 +1,8 @@
 #include "support/bench.h"
 
 #include "common/messages.h"
+#include "common/process.h"
+#include "common/unique_any.h"
 
 #include <shlwapi.h>
 
@@ -38,8 +40,8 @@ bool CreateFolders(const std::string& path)
 bool RemoveTree(const std::string& path)
 {
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    unique_find find(FindFirstFileA((path + "\\*").c_str(), &data));
+    if (find) {
         do {
             std::string name = data.cFileName;
             if (name == "." || name == "..")
@@ -50,10 +52,24 @@ bool RemoveTree(const std::string& path)
                 RemoveTree(child);
             else
                 DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
+        } while (FindNextFileA(find.get(), &data));
     }
     return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+std::vector<std::string> FindNames(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    unique_find search(FindFirstFileA(pattern.c_str(), &entry));
+    if (!search)
+        return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(search.get(), &entry));
+    return names;
 }
 
 ScratchFolder::ScratchFolder(const std::string& name)
@@ -121,12 +137,50 @@ std::vector<std::string> ReadLines(const std::string& path)
     return lines;
 }
 
+namespace {
+
+// Creates subKey, or opens it when it exists. The last name is created
+// relative to its parent: Wine's A functions refuse a whole path beyond
+// MAX_PATH, and a test may need a 255-character name under a long parent.
+LONG CreateKey(HKEY root, const std::string& subKey, REGSAM access, unique_hkey& key)
+{
+    const size_t slash = subKey.rfind('\\');
+    if (slash == std::string::npos)
+        return RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, access, nullptr, key.put(), nullptr);
+    unique_hkey parent;
+    LONG status = CreateKey(root, subKey.substr(0, slash), KEY_CREATE_SUB_KEY, parent);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RegCreateKeyExA(parent.get(), subKey.c_str() + slash + 1, 0, nullptr, 0, access, nullptr, key.put(),
+                           nullptr);
+}
+
+} // namespace
+
+bool CreateKey(HKEY root, const std::string& subKey)
+{
+    unique_hkey key;
+    return CreateKey(root, subKey, KEY_READ, key) == ERROR_SUCCESS;
+}
+
+LONG SetValue(HKEY root, const std::string& subKey, const char* name, DWORD type, const void* data, DWORD size)
+{
+    unique_hkey key;
+    LONG status = CreateKey(root, subKey, KEY_SET_VALUE, key);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    return status;
+}
+
+bool SetString(HKEY root, const std::string& subKey, const char* name, const std::string& data)
+{
+    return SetValue(root, subKey, name, REG_SZ, data.c_str(), static_cast<DWORD>(data.size() + 1)) ==
+           ERROR_SUCCESS;
+}
+
 ScopedKey::ScopedKey(HKEY root, std::string subKey) : root_(root), subKey_(std::move(subKey))
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root_, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS)
-        RegCloseKey(key);
+    CreateKey(root_, subKey_);
 }
 
 ScopedKey::~ScopedKey()
@@ -136,17 +190,12 @@ ScopedKey::~ScopedKey()
 
 bool ScopedKey::SetRaw(const char* name, DWORD type, const void* data, DWORD size) const
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return SetValue(root_, subKey_, name, type, data, size) == ERROR_SUCCESS;
 }
 
 bool ScopedKey::SetString(const char* name, const std::string& data) const
 {
-    return SetRaw(name, REG_SZ, data.c_str(), static_cast<DWORD>(data.size() + 1));
+    return ::SetString(root_, subKey_, name, data);
 }
 
 bool ScopedKey::SetDword(const char* name, DWORD data) const
@@ -156,11 +205,8 @@ bool ScopedKey::SetDword(const char* name, DWORD data) const
 
 bool KeyExists(HKEY root, const std::string& subKey)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    unique_hkey key;
+    return RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 bool DeleteKeyTree(HKEY root, const std::string& subKey)
@@ -170,44 +216,104 @@ bool DeleteKeyTree(HKEY root, const std::string& subKey)
 
 std::optional<RawValue> ReadRawValue(HKEY root, const std::string& subKey, const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    unique_hkey key;
+    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD type = 0, size = 0;
-    std::optional<RawValue> result;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        std::string bytes(size, '\0');
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&bytes[0]), &size) ==
-            ERROR_SUCCESS) {
-            bytes.resize(size);
-            result = RawValue{type, bytes};
-        }
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::string bytes(size, '\0');
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&bytes[0]), &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    bytes.resize(size);
+    return RawValue{type, bytes};
+}
+
+std::optional<std::string> ReadString(HKEY root, const std::string& subKey, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
+    if (!value)
+        return std::nullopt;
+    std::string text = value->bytes;
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+int ReadCount(HKEY root, const std::string& subKey, const char* name)
+{
+    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
+    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
+        return 0;
+    DWORD count = 0;
+    value->bytes.copy(reinterpret_cast<char*>(&count), sizeof count);
+    return static_cast<int>(count);
+}
+
+ScopedValue::ScopedValue(HKEY root, std::string subKey, std::string name)
+    : root_(root), subKey_(std::move(subKey)), name_(std::move(name)), keyWasAbsent_(!KeyExists(root_, subKey_))
+{
+    if (keyWasAbsent_) {
+        saved_ = true;
+        return;
     }
-    RegCloseKey(key);
-    return result;
+    unique_hkey key;
+    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    const LONG status = RegQueryValueExA(key.get(), name_.c_str(), nullptr, nullptr, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        saved_ = true;
+    else if (status == ERROR_SUCCESS && (former_ = ReadRawValue(root_, subKey_, name_.c_str())))
+        saved_ = true;
+}
+
+ScopedValue::~ScopedValue()
+{
+    if (!saved_)
+        return;
+    if (keyWasAbsent_) {
+        DeleteKeyTree(root_, subKey_);
+        return;
+    }
+    unique_hkey key;
+    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        return;
+    if (former_)
+        RegSetValueExA(key.get(), name_.c_str(), 0, former_->type, reinterpret_cast<const BYTE*>(former_->bytes.data()),
+                       static_cast<DWORD>(former_->bytes.size()));
+    else
+        RegDeleteValueA(key.get(), name_.c_str());
+}
+
+bool ScopedValue::Set(DWORD type, const std::string& data) const
+{
+    return saved_ && SetValue(root_, subKey_, name_.c_str(), type, data.c_str(),
+                              static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool ScopedValue::Delete() const
+{
+    unique_hkey key;
+    if (!saved_ || RegOpenKeyExA(root_, subKey_.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegDeleteValueA(key.get(), name_.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs, const char* workingDirectory)
 {
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory, &startup,
-                        &info))
+    std::optional<unique_process_information> process = StartProcess(commandLine, 0, workingDirectory);
+    if (!process)
         return std::nullopt;
-    std::optional<DWORD> exitCode;
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(info.hProcess, &code);
-        exitCode = code;
-    } else {
-        TerminateProcess(info.hProcess, 99);
+    if (WaitForSingleObject(process->process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process->process.get(), 99);
+        return std::nullopt;
     }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return exitCode;
+    DWORD code = 0;
+    GetExitCodeProcess(process->process.get(), &code);
+    return code;
 }
 
 bool InstallPackage(const std::string& msiPath)

@@ -3,6 +3,8 @@
 // that records the progress messages it receives.
 #pragma once
 
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -40,9 +42,43 @@ std::optional<std::string> ReadFileText(const std::string& path);
 bool FileExists(const std::string& path);
 bool CopyFixture(const char* fixture, const std::string& target);
 std::vector<std::string> ReadLines(const std::string& path);
+// The names a search such as "C:\\x\\*.dll" finds, in its order, without "." and "..".
+std::vector<std::string> FindNames(const std::string& pattern);
+
+// The keys the program reads and repairs (HKLM, but the class under HKCR).
+constexpr char HostKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
+constexpr char RasterKey[] = "SOFTWARE\\ESRI\\Raster";
+constexpr char RasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
+constexpr char SharedKey[] = "SOFTWARE\\Torvane\\Shared";
+constexpr char FrameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
+constexpr char CurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr char ClassKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}";
+constexpr char ClassServerKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
+// The raster home when the host's version alone decides it.
+constexpr char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
+
+// Registry helpers; every one works in the 32-bit view, as the program sees it.
+// Creating a key creates its parents.
+bool CreateKey(HKEY root, const std::string& subKey);
+// Creates the key when needed; the status of the failing call.
+LONG SetValue(HKEY root, const std::string& subKey, const char* name, DWORD type, const void* data, DWORD size);
+// REG_SZ with its terminating zero.
+bool SetString(HKEY root, const std::string& subKey, const char* name, const std::string& data);
+bool KeyExists(HKEY root, const std::string& subKey);
+bool DeleteKeyTree(HKEY root, const std::string& subKey);
+// The data as stored, with the byte length; nullopt when absent.
+struct RawValue {
+    DWORD type;
+    std::string bytes;
+};
+std::optional<RawValue> ReadRawValue(HKEY root, const std::string& subKey, const char* name);
+// The data without its trailing zeros, whatever the type; nullopt when absent.
+std::optional<std::string> ReadString(HKEY root, const std::string& subKey, const char* name);
+// A REG_DWORD value; 0 when absent or of another type or size.
+int ReadCount(HKEY root, const std::string& subKey, const char* name);
 
 // A registry key (and its parents) created for a test, deleted with its whole
-// tree when the owner goes. Seeds the 32-bit view, as the program sees it.
+// tree when the owner goes.
 class ScopedKey {
 public:
     ScopedKey(HKEY root, std::string subKey);
@@ -60,14 +96,31 @@ private:
     std::string subKey_;
 };
 
-bool KeyExists(HKEY root, const std::string& subKey);
-bool DeleteKeyTree(HKEY root, const std::string& subKey);
-// REG_SZ data as stored, with the byte length; nullopt when absent.
-struct RawValue {
-    DWORD type;
-    std::string bytes;
+// Remembers a value of a key the test does not own (its type and bytes, or its
+// absence) and restores exactly that when the owner goes; a key that was
+// absent goes again, with everything under it.
+class ScopedValue {
+public:
+    ScopedValue(HKEY root, std::string subKey, std::string name);
+    ~ScopedValue();
+    ScopedValue(const ScopedValue&) = delete;
+    ScopedValue& operator=(const ScopedValue&) = delete;
+
+    // The text with its terminating zero, creating the key when needed.
+    bool Set(DWORD type, const std::string& data) const;
+    bool SetString(const std::string& data) const { return Set(REG_SZ, data); }
+    bool Delete() const;
+    // False when the value could not be read.
+    bool Saved() const { return saved_; }
+
+private:
+    HKEY root_;
+    std::string subKey_;
+    std::string name_;
+    bool keyWasAbsent_;
+    bool saved_ = false;
+    std::optional<RawValue> former_;
 };
-std::optional<RawValue> ReadRawValue(HKEY root, const std::string& subKey, const char* name);
 
 // Runs a command line exactly as given and waits up to timeoutMs.
 // Returns the exit code, or nullopt when it could not start or timed out (then it is killed).

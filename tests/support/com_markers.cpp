@@ -2,8 +2,6 @@
 
 #include "support/bench.h"
 
-#include <shlwapi.h>
-
 #include <sstream>
 
 namespace {
@@ -17,24 +15,6 @@ std::optional<std::string> Environment(const char* name)
     if (length == 0 || length >= sizeof value)
         return std::nullopt;
     return std::string(value, length);
-}
-
-int ReadCount(const std::string& key, const std::string& module, const char* name)
-{
-    std::optional<RawValue> value = ReadRawValue(HKEY_CURRENT_USER, key + "\\" + module, name);
-    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
-        return 0;
-    DWORD count = 0;
-    value->bytes.copy(reinterpret_cast<char*>(&count), sizeof count);
-    return static_cast<int>(count);
-}
-
-std::optional<std::string> ReadText(const std::string& key, const char* name)
-{
-    std::optional<RawValue> value = ReadRawValue(HKEY_CURRENT_USER, key, name);
-    if (!value || value->type != REG_SZ)
-        return std::nullopt;
-    return std::string(value->bytes.c_str());
 }
 
 template <typename Condition>
@@ -55,35 +35,35 @@ ScopedComMarkers::ScopedComMarkers()
     : key_("Software\\QexTest\\ComMarkers " + std::to_string(GetCurrentProcessId())),
       previous_(Environment(MarkerVariable))
 {
-    SHDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    DeleteKeyTree(HKEY_CURRENT_USER, key_);
     SetEnvironmentVariableA(MarkerVariable, key_.c_str());
 }
 
 ScopedComMarkers::~ScopedComMarkers()
 {
-    SHDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    DeleteKeyTree(HKEY_CURRENT_USER, key_);
     SetEnvironmentVariableA(MarkerVariable, previous_ ? previous_->c_str() : nullptr);
 }
 
 int ScopedComMarkers::Registered(const std::string& module) const
 {
-    return ReadCount(key_, module, "Registered");
+    return ReadCount(HKEY_CURRENT_USER, key_ + "\\" + module, "Registered");
 }
 
 int ScopedComMarkers::Unregistered(const std::string& module) const
 {
-    return ReadCount(key_, module, "Unregistered");
+    return ReadCount(HKEY_CURRENT_USER, key_ + "\\" + module, "Unregistered");
 }
 
 std::optional<std::string> ScopedComMarkers::Process(const std::string& module) const
 {
-    return ReadText(key_ + "\\" + module, "Process");
+    return ReadString(HKEY_CURRENT_USER, key_ + "\\" + module, "Process");
 }
 
 std::vector<std::string> ScopedComMarkers::Sequence() const
 {
     std::vector<std::string> lines;
-    std::istringstream text(ReadText(key_, "Sequence").value_or(""));
+    std::istringstream text(ReadString(HKEY_CURRENT_USER, key_, "Sequence").value_or(""));
     for (std::string line; std::getline(text, line);)
         lines.push_back(line);
     return lines;
@@ -91,7 +71,7 @@ std::vector<std::string> ScopedComMarkers::Sequence() const
 
 void ScopedComMarkers::Clear() const
 {
-    SHDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    DeleteKeyTree(HKEY_CURRENT_USER, key_);
 }
 
 bool ScopedComMarkers::WaitForRegistered(const std::string& module, DWORD timeoutMs) const

@@ -1,11 +1,10 @@
-// Registry seeding that the discovery tests need beyond ScopedKey: a value of
-// a key that the test does not own (changed, then put back as it was), and a
-// private, empty HKEY_LOCAL_MACHINE for this process.
+// Registry seeding that the discovery tests need beyond ScopedKey: a key tree
+// that only goes when the test made it, and a private, empty
+// HKEY_LOCAL_MACHINE for this process.
 #pragma once
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
 // A key tree under HKEY_LOCAL_MACHINE (such as SOFTWARE\ESRI) that a test
@@ -28,29 +27,6 @@ public:
 private:
     std::string top_;
     bool wasAbsent_;
-};
-
-// Remembers a value of an existing key (its type and bytes, or its absence)
-// and restores exactly that when the owner goes. 32-bit view, as the program sees it.
-class ScopedValue {
-public:
-    ScopedValue(HKEY root, std::string subKey, std::string name);
-    ~ScopedValue();
-    ScopedValue(const ScopedValue&) = delete;
-    ScopedValue& operator=(const ScopedValue&) = delete;
-
-    bool SetString(const std::string& data) const;
-    bool Delete() const;
-    // False when the key could not be opened or the value not read.
-    bool Saved() const { return saved_; }
-
-private:
-    HKEY root_;
-    std::string subKey_;
-    std::string name_;
-    bool saved_ = false;
-    std::optional<DWORD> type_;
-    std::string bytes_;
 };
 
 // Maps HKEY_LOCAL_MACHINE, in this process only, to an empty scratch key

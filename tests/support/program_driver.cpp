@@ -1,39 +1,31 @@
 #include "support/program_driver.h"
 
-#include <commctrl.h>
+#include "common/process.h"
 
-#include <vector>
+#include <commctrl.h>
 
 RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory,
                                const char* applicationName)
 {
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory,
-                        &startup, &info))
+    std::optional<unique_process_information> started =
+        StartProcess(commandLine, 0, workingDirectory, applicationName);
+    if (!started)
         return;
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    processId_ = info.dwProcessId;
+    process_ = std::move(started->process);
+    processId_ = GetProcessId(process_.get());
 }
 
 RunningProgram::~RunningProgram()
 {
-    if (!process_)
-        return;
     if (Running()) {
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 10000);
+        TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 10000);
     }
-    CloseHandle(process_);
 }
 
 bool RunningProgram::Running() const
 {
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }
 
 namespace {
@@ -76,10 +68,10 @@ HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
 
 std::optional<DWORD> RunningProgram::WaitForExit(DWORD timeoutMs)
 {
-    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0)
         return std::nullopt;
     DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 

@@ -3,6 +3,8 @@
 // state and presses keys or OK.
 #pragma once
 
+#include "common/unique_any.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -20,7 +22,7 @@ public:
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
-    bool Started() const { return process_ != nullptr; }
+    bool Started() const { return static_cast<bool>(process_); }
     // The program's progress window, once it is initialised (waits up to
     // timeoutMs); null when it never appears or the program ends first.
     HWND FindWindowOf(DWORD timeoutMs = 20000);
@@ -29,7 +31,7 @@ public:
     bool Running() const;
 
 private:
-    HANDLE process_ = nullptr;
+    unique_handle process_;
     DWORD processId_ = 0;
 };
 

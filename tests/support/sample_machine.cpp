@@ -13,33 +13,19 @@
 namespace {
 
 constexpr char kMarkerKey[] = "Software\\QexTest\\ComMarkers";
-constexpr char kHostKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
-constexpr char kRasterKey[] = "SOFTWARE\\ESRI\\Raster";
-constexpr char kRasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
-constexpr char kSharedKey[] = "SOFTWARE\\Torvane\\Shared";
 constexpr char kProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment";
 constexpr char kOlderProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.6.0\\Environment";
 constexpr char kExtensionsKey[] = "SOFTWARE\\Torvane\\Mirel";
 constexpr char kLumeraKey[] = "SOFTWARE\\NORVAK\\LUMERA\\8.7";
 constexpr char kLumeraRootKey[] = "SOFTWARE\\NORVAK";
-constexpr char kFrameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
-constexpr char kClassKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}";
-constexpr char kClassServerKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
 constexpr char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
 
 const char* const kRasterValues[] = {"QEX_HOME", "LUMERA_HOME", "QEX_ARCH", "QEX_ARCH_MODE"};
 
 std::string CommonFilesFolder()
 {
-    char folder[MAX_PATH] = "C:\\Program Files\\Common Files";
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) ==
-        ERROR_SUCCESS) {
-        DWORD size = sizeof folder - 1;
-        RegQueryValueExA(key, "CommonFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
-        RegCloseKey(key);
-    }
-    return folder;
+    return ReadString(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir")
+        .value_or("C:\\Program Files\\Common Files");
 }
 
 std::string Strip(const std::string& folder)
@@ -61,37 +47,10 @@ std::vector<std::string> ArcObjectsLibraries(const std::string& version)
     return {};
 }
 
-bool SetString(HKEY root, const std::string& subKey, const char* name, const std::string& data)
+std::string Shown(HKEY root, const std::string& subKey, const char* name)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>(data.size() + 1));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-std::string ReadString(HKEY root, const std::string& subKey, const char* name)
-{
-    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
-    if (!value)
-        return "(absent)";
-    std::string text = value->bytes;
-    while (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    return "\"" + text + "\"";
-}
-
-int MarkerCount(const std::string& module, const char* name)
-{
-    std::optional<RawValue> value = ReadRawValue(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + module, name);
-    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
-        return 0;
-    DWORD count = 0;
-    memcpy(&count, value->bytes.data(), sizeof count);
-    return static_cast<int>(count);
+    std::optional<std::string> text = ReadString(root, subKey, name);
+    return text ? "\"" + *text + "\"" : "(absent)";
 }
 
 std::string FileState(const std::string& path)
@@ -163,8 +122,8 @@ bool SampleMachine::Seed()
 
     // The host, its libraries and its raster component.
     if (!hostVersion_.empty()) {
-        ok &= SetString(HKEY_LOCAL_MACHINE, kHostKey, "InstallDir", HostHome());
-        ok &= SetString(HKEY_LOCAL_MACHINE, kHostKey, "RealVersion", hostVersion_);
+        ok &= SetString(HKEY_LOCAL_MACHINE, HostKey, "InstallDir", HostHome());
+        ok &= SetString(HKEY_LOCAL_MACHINE, HostKey, "RealVersion", hostVersion_);
         CreateFolders(HostHome() + "bin");
         ok &= WriteFileText(HostAfCore(), "AfCore.dll of ArcGIS " + hostVersion_);
         for (const std::string& library : ArcObjectsLibraries(hostVersion_))
@@ -174,9 +133,9 @@ bool SampleMachine::Seed()
     }
     // A stale raster environment that the host 9.0.0.0 repair rewrites.
     if (hostVersion_ == "9.0.0.0") {
-        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterKey, "QEX", "stale");
-        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, "QEX_HOME", kStaleRasterHome);
-        ok &= SetString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, "LUMERA_HOME", kStaleRasterHome);
+        ok &= SetString(HKEY_LOCAL_MACHINE, RasterKey, "QEX", "stale");
+        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_HOME", kStaleRasterHome);
+        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "LUMERA_HOME", kStaleRasterHome);
     }
 
     // QEX 8.7.0 (and an older shared version that must not win).
@@ -204,39 +163,22 @@ bool SampleMachine::Seed()
     ok &= WriteFileText(LumeraAfCore(), "AfCore.dll, outdated");
 
     // The framework's registration tool.
-    std::optional<RawValue> installRoot = ReadRawValue(HKEY_LOCAL_MACHINE, kFrameworkKey, "InstallRoot");
-    hadInstallRoot_ = installRoot.has_value();
-    savedInstallRoot_ = installRoot ? installRoot->bytes : "";
-    ok &= SetString(HKEY_LOCAL_MACHINE, kFrameworkKey, "InstallRoot", FrameworkFolder());
+    installRoot_ = std::make_unique<ScopedValue>(HKEY_LOCAL_MACHINE, FrameworkKey, "InstallRoot");
+    ok &= installRoot_->SetString(FrameworkFolder());
     ok &= CopyFixture("regasm.exe", FrameworkFolder() + "v1.0.3705\\regasm.exe");
 
     // The class whose threading model the repair sets.
-    ok &= SetString(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel", "Apartment");
+    ok &= SetString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel", "Apartment");
     ClearRegistrationMarkers();
     return ok;
 }
 
 void SampleMachine::Remove()
 {
-    for (const char* key : {kHostKey, kRasterKey, kSharedKey, kExtensionsKey, kLumeraRootKey})
+    for (const char* key : {HostKey, RasterKey, SharedKey, kExtensionsKey, kLumeraRootKey})
         DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
-    DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
-    if (seeded_) {
-        if (hadInstallRoot_) {
-            HKEY key = nullptr;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFrameworkKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-                RegSetValueExA(key, "InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(savedInstallRoot_.data()),
-                               static_cast<DWORD>(savedInstallRoot_.size()));
-                RegCloseKey(key);
-            }
-        } else {
-            HKEY key = nullptr;
-            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFrameworkKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-                RegDeleteValueA(key, "InstallRoot");
-                RegCloseKey(key);
-            }
-        }
-    }
+    DeleteKeyTree(HKEY_CLASSES_ROOT, ClassKey);
+    installRoot_.reset();
     for (int which = 1; which <= patchPackageCount; ++which)
         if (IsProductRecorded(PatchProductCode(which)))
             RemovePatchPackage(which);
@@ -251,12 +193,12 @@ void SampleMachine::Remove()
 
 int RegistrationCount(const std::string& moduleFileName)
 {
-    return MarkerCount(moduleFileName, "Registered");
+    return ReadCount(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + moduleFileName, "Registered");
 }
 
 int UnregistrationCount(const std::string& moduleFileName)
 {
-    return MarkerCount(moduleFileName, "Unregistered");
+    return ReadCount(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + moduleFileName, "Unregistered");
 }
 
 void ClearRegistrationMarkers()
@@ -264,27 +206,14 @@ void ClearRegistrationMarkers()
     DeleteKeyTree(HKEY_CURRENT_USER, kMarkerKey);
 }
 
-namespace {
-std::optional<std::string> ReadText(HKEY root, const std::string& subKey, const char* name)
-{
-    std::optional<RawValue> value = ReadRawValue(root, subKey, name);
-    if (!value)
-        return std::nullopt;
-    std::string text = value->bytes;
-    while (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    return text;
-}
-} // namespace
-
 std::optional<std::string> ThreadingModelValue()
 {
-    return ReadText(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel");
+    return ReadString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel");
 }
 
 std::optional<std::string> RasterEnvironmentValue(const char* name)
 {
-    return ReadText(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, name);
+    return ReadString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, name);
 }
 
 std::vector<std::string> RegasmRuns()
@@ -300,12 +229,12 @@ std::vector<std::string> PatchRuns(int which)
 MachineState CaptureState(const SampleMachine& machine)
 {
     MachineState state;
-    state["registry|HKLM\\" + std::string(kRasterKey) + " QEX"] = ReadString(HKEY_LOCAL_MACHINE, kRasterKey, "QEX");
+    state["registry|HKLM\\" + std::string(RasterKey) + " QEX"] = Shown(HKEY_LOCAL_MACHINE, RasterKey, "QEX");
     for (const char* value : kRasterValues)
-        state["registry|HKLM\\" + std::string(kRasterEnvironmentKey) + " " + value] =
-            ReadString(HKEY_LOCAL_MACHINE, kRasterEnvironmentKey, value);
-    state["registry|HKCR\\" + std::string(kClassServerKey) + " ThreadingModel"] =
-        ReadString(HKEY_CLASSES_ROOT, kClassServerKey, "ThreadingModel");
+        state["registry|HKLM\\" + std::string(RasterEnvironmentKey) + " " + value] =
+            Shown(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, value);
+    state["registry|HKCR\\" + std::string(ClassServerKey) + " ThreadingModel"] =
+        Shown(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel");
 
     std::vector<std::pair<std::string, std::string>> modules;
     // The utilities carry the same names in every server folder: their counts add up.

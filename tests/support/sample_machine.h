@@ -6,10 +6,13 @@
 // tests and scripts/demo, so they cannot drift apart.
 #pragma once
 
+#include "support/bench.h"
+
 #include <windows.h>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +51,7 @@ public:
 
 private:
     std::string hostVersion_;
-    std::string savedInstallRoot_;
-    bool hadInstallRoot_ = false;
+    std::unique_ptr<ScopedValue> installRoot_; // put back as it was by Remove()
     bool seeded_ = false;
 };
 

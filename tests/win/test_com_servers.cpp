@@ -16,21 +16,6 @@ namespace {
 
 const std::string sharedBinderFolder = "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86";
 
-// The names a search returns, in its order: the sweeps follow it.
-std::vector<std::string> SearchOrder(const std::string& folder, const char* pattern)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(entry.cFileName);
-    while (FindNextFileA(search, &entry));
-    FindClose(search);
-    return names;
-}
-
 // An installation with its server folder, under a path with spaces; a fresh
 // one each time.
 int installations = 0;
@@ -218,7 +203,7 @@ TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
                                          "progress 1000 2"};
     std::vector<std::string> sequence = {"register AsmBinder.dll", "register ComBridge.dll"};
     std::vector<std::string> met;
-    for (const std::string& name : SearchOrder(install.servers, "*.dll"))
+    for (const std::string& name : FindNames(install.servers + "\\*.dll"))
         if (name != "Helper.dll")
             met.push_back(name);
     met.push_back("Viewer.ocx");
@@ -259,7 +244,7 @@ TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
         CHECK(markers.Registered("Broken.ocx") == 1);
         CHECK(markers.Registered("Viewer.ocx") == 1);
         // The first of the two failures in the "*.ocx" search's order.
-        const std::vector<std::string> ocx = SearchOrder(install.servers, "*.ocx");
+        const std::vector<std::string> ocx = FindNames(install.servers + "\\*.ocx");
         const std::string first = *std::find_if(ocx.begin(), ocx.end(), [](const std::string& name) {
             return name == "Broken.ocx" || name == "Unloadable.ocx";
         });

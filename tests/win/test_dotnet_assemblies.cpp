@@ -10,58 +10,10 @@
 
 namespace {
 
-const char frameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
 const char* const assemblies[] = {"AxTrilens.dll",    "GadgetKit.dll",       "Torvane.QEX.Interop.dll",
                                   "DockSuite.dll",    "SGCmdsLib.dll",       "SGEditTasksCtrl.dll",
                                   "SGDIALOGSLib.dll", "SurfaceGraderSettings.dll", "MOSAIQLib.dll"};
 const char* const positions[] = {"11", "22", "33", "44", "55", "66", "77", "88", "100"};
-
-// Sets "InstallRoot" for the test and puts back what the prefix had.
-class ScopedInstallRoot {
-public:
-    ScopedInstallRoot() : keyExisted_(KeyExists(HKEY_LOCAL_MACHINE, frameworkKey)),
-                          previous_(ReadRawValue(HKEY_LOCAL_MACHINE, frameworkKey, "InstallRoot")) {}
-    ~ScopedInstallRoot()
-    {
-        if (!keyExisted_) {
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, frameworkKey);
-            return;
-        }
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-            return;
-        if (previous_)
-            RegSetValueExA(key, "InstallRoot", 0, previous_->type, reinterpret_cast<const BYTE*>(previous_->bytes.data()),
-                           static_cast<DWORD>(previous_->bytes.size()));
-        else
-            RegDeleteValueA(key, "InstallRoot");
-        RegCloseKey(key);
-    }
-    bool Set(DWORD type, const std::string& root) const
-    {
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
-            return false;
-        LONG status = RegSetValueExA(key, "InstallRoot", 0, type, reinterpret_cast<const BYTE*>(root.c_str()),
-                                     static_cast<DWORD>(root.size() + 1));
-        RegCloseKey(key);
-        return status == ERROR_SUCCESS;
-    }
-    bool Remove() const
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, frameworkKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-            return true;
-        RegDeleteValueA(key, "InstallRoot");
-        RegCloseKey(key);
-        return true;
-    }
-
-private:
-    bool keyExisted_;
-    std::optional<RawValue> previous_;
-};
 
 // A framework root (with a space in its path) whose v1.0.3705 folder holds the stand-in.
 struct Framework {
@@ -69,7 +21,7 @@ struct Framework {
     std::string root = scratch.Path() + "\\Microsoft NET\\Framework\\";
     std::string folder = root + "v1.0.3705";
     std::string log = folder + "\\regasm.log";
-    ScopedInstallRoot installRoot;
+    ScopedValue installRoot{HKEY_LOCAL_MACHINE, FrameworkKey, "InstallRoot"};
 
     Framework()
     {
@@ -99,7 +51,7 @@ std::vector<std::string> ExpectedMessages()
 
 TEST_CASE("FindDotNetDirectory appends v and the version to InstallRoot")
 {
-    ScopedInstallRoot installRoot;
+    ScopedValue installRoot{HKEY_LOCAL_MACHINE, FrameworkKey, "InstallRoot"};
     REQUIRE(installRoot.Set(REG_SZ, "C:\\Frame Work\\"));
     CHECK(FindDotNetDirectory("1.0.3705") == std::string("C:\\Frame Work\\v1.0.3705"));
     CHECK(FindDotNetDirectory("2.0") == std::string("C:\\Frame Work\\v2.0"));
@@ -112,7 +64,7 @@ TEST_CASE("FindDotNetDirectory appends v and the version to InstallRoot")
     // No root, or an empty one, gives no folder rather than one relative to the current directory.
     REQUIRE(installRoot.Set(REG_SZ, ""));
     CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
-    REQUIRE(installRoot.Remove());
+    REQUIRE(installRoot.Delete());
     CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
 }
 
@@ -204,7 +156,7 @@ TEST_CASE("Without the framework folder every launch fails: the bar still runs t
     }
     SUBCASE("no InstallRoot")
     {
-        REQUIRE(framework.installRoot.Remove());
+        REQUIRE(framework.installRoot.Delete());
     }
     CHECK_FALSE(RegisterAssemblies(product.Path(), recorder.Window()));
     std::vector<std::string> expected = ExpectedMessages();

@@ -15,11 +15,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const char coreRuntimeKey[] = "SOFTWARE\\ESRI\\CoreRuntime";
 const char desktopKey[] = "SOFTWARE\\ESRI\\ArcInfo\\Desktop\\8.0";
-const char rasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
-const char currentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
 
 // HKLM\SOFTWARE\ESRI for one test case: absent before, gone afterwards.
 struct EsriTree : SeededTree {
@@ -64,19 +60,19 @@ TEST_CASE("the host home: the first key that names a host directory")
     }
     SUBCASE("the first key is taken when it names a host directory")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path()));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path()));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.other.Path()));
         CHECK(FindHostHome() == Text(folders.host.Path()));
     }
     SUBCASE("a first key naming no host directory falls back to the second")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.other.Path()));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.other.Path()));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
         CHECK(FindHostHome() == Text(folders.host.Path()));
     }
     SUBCASE("a first key without InstallDir falls back to the second")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.1"));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
         CHECK(FindHostHome() == Text(folders.host.Path()));
     }
@@ -87,7 +83,7 @@ TEST_CASE("the host home: the first key that names a host directory")
     }
     SUBCASE("neither names a host directory")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.other.Path()));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.other.Path()));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.other.Path() + "\\"));
         CHECK(FindHostHome() == std::nullopt);
     }
@@ -99,7 +95,7 @@ TEST_CASE("the host home: the first key that names a host directory")
         for (const char* relative : {"", ".", ".\\", "bin\\.."}) {
             const std::string installDir = relative;
             CAPTURE(installDir);
-            REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", installDir));
+            REQUIRE(esri.SetString(HostKey, "InstallDir", installDir));
             CHECK(FindHostHome() == std::nullopt);
         }
         REQUIRE(SetCurrentDirectoryA(previous));
@@ -108,14 +104,14 @@ TEST_CASE("the host home: the first key that names a host directory")
     }
     SUBCASE("a trailing backslash is kept as stored")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path() + "\\"));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path() + "\\"));
         CHECK(FindHostHome() == Text(folders.host.Path() + "\\"));
     }
     SUBCASE("nothing is expanded")
     {
         // An expandable string is read as stored: this one names no folder.
         const std::string stored = "%TEMP%\\qex host";
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "InstallDir", REG_EXPAND_SZ, stored.c_str(),
+        REQUIRE(esri.SetRaw(HostKey, "InstallDir", REG_EXPAND_SZ, stored.c_str(),
                             static_cast<DWORD>(stored.size() + 1)));
         CHECK(FindHostHome() == std::nullopt);
     }
@@ -136,13 +132,13 @@ TEST_CASE("the host version: the second key only when the first is missing")
     }
     SUBCASE("the first key wins")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.1"));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
         REQUIRE(esri.SetString(desktopKey, "RealVersion", "8.3.0"));
         CHECK(FindHostVersion() == Text("9.1"));
     }
     SUBCASE("a first key without RealVersion gives nothing, although the second has one")
     {
-        REQUIRE(esri.Create(coreRuntimeKey));
+        REQUIRE(esri.Create(HostKey));
         REQUIRE(esri.SetString(desktopKey, "RealVersion", "8.3.0"));
         CHECK(FindHostVersion() == std::nullopt);
     }
@@ -153,12 +149,12 @@ TEST_CASE("the host version: the second key only when the first is missing")
     }
     SUBCASE("an empty version is present")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", ""));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", ""));
         CHECK(FindHostVersion() == Text(""));
     }
     SUBCASE("given as stored")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", " 9.1 "));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", " 9.1 "));
         CHECK(FindHostVersion() == Text(" 9.1 "));
     }
 }
@@ -167,7 +163,7 @@ TEST_CASE("home from the second key while the version is null")
 {
     EsriTree esri;
     HostFolders folders;
-    REQUIRE(esri.Create(coreRuntimeKey));
+    REQUIRE(esri.Create(HostKey));
     REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
     REQUIRE(esri.SetString(desktopKey, "RealVersion", "8.3.0"));
     CHECK(FindHostHome() == Text(folders.host.Path()));
@@ -179,33 +175,33 @@ TEST_CASE("the raster environment key decides whenever it exists")
 {
     EsriTree esri;
     HostFolders folders;
-    REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path()));
+    REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path()));
 
     for (const char* version : {"9.1", "9.0.0.0", "8.3.0", "7.2", ""}) {
         CAPTURE(version);
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", version));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", version));
 
-        REQUIRE(esri.Create(rasterEnvironmentKey));
+        REQUIRE(esri.Create(RasterEnvironmentKey));
         CHECK(FindRasterHome() == std::nullopt);
 
-        REQUIRE(esri.SetString(rasterEnvironmentKey, "LUMERA_HOME", "D:\\Lumera"));
+        REQUIRE(esri.SetString(RasterEnvironmentKey, "LUMERA_HOME", "D:\\Lumera"));
         CHECK(FindRasterHome() == Text("D:\\Lumera"));
 
-        REQUIRE(esri.SetString(rasterEnvironmentKey, "QEX_HOME", "D:\\QEX\\"));
+        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX\\"));
         CHECK(FindRasterHome() == Text("D:\\QEX\\"));
 
         // Present but empty is present: LUMERA_HOME is not asked.
-        REQUIRE(esri.SetString(rasterEnvironmentKey, "QEX_HOME", ""));
+        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", ""));
         CHECK(FindRasterHome() == Text(""));
 
-        REQUIRE(esri.Remove(rasterEnvironmentKey));
+        REQUIRE(esri.Remove(RasterEnvironmentKey));
     }
 }
 
 TEST_CASE("no host version: no raster home, whatever the raster key holds")
 {
     EsriTree esri;
-    REQUIRE(esri.SetString(rasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
+    REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
     CHECK(FindRasterHome() == std::nullopt);
     REQUIRE(esri.SetString(desktopKey, "RealVersion", "9.1"));
     CHECK(FindRasterHome() == Text("D:\\QEX"));
@@ -218,45 +214,45 @@ TEST_CASE("raster home by the host version, without the raster environment key")
 
     SUBCASE("8.3.0: the host home's Raster folder, the backslash always inserted")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "8.3.0"));
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path() + "\\"));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "8.3.0"));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path() + "\\"));
         CHECK(FindRasterHome() == Text(folders.host.Path() + "\\\\Raster\\"));
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path()));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path()));
         CHECK(FindRasterHome() == Text(folders.host.Path() + "\\Raster\\"));
     }
     SUBCASE("8.3.0 with a home from the second key")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "8.3.0"));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "8.3.0"));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
         CHECK(FindRasterHome() == Text(folders.host.Path() + "\\Raster\\"));
     }
     SUBCASE("8.3.0 without a host home")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "8.3.0"));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "8.3.0"));
         CHECK(FindRasterHome() == std::nullopt);
-        REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.other.Path()));
+        REQUIRE(esri.SetString(HostKey, "InstallDir", folders.other.Path()));
         CHECK(FindRasterHome() == std::nullopt);
     }
     SUBCASE("9.1 and 9.0.0.0: the common files folder, the backslash always inserted")
     {
-        ScopedValue commonFiles(HKEY_LOCAL_MACHINE, currentVersionKey, "CommonFilesDir");
+        ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         REQUIRE(commonFiles.Saved());
         for (const char* version : {"9.1", "9.0.0.0"}) {
             CAPTURE(version);
-            REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", version));
+            REQUIRE(esri.SetString(HostKey, "RealVersion", version));
             REQUIRE(commonFiles.SetString("C:\\Program Files\\Common Files"));
             CHECK(FindRasterHome() == Text("C:\\Program Files\\Common Files\\ESRI\\Raster\\"));
             REQUIRE(commonFiles.SetString("E:\\Shared\\"));
             CHECK(FindRasterHome() == Text("E:\\Shared\\\\ESRI\\Raster\\"));
             // The key opens but holds no value: the standard folder.
             REQUIRE(commonFiles.Delete());
-            CHECK(FindRasterHome() == Text(defaultRasterHome));
+            CHECK(FindRasterHome() == Text(DefaultRasterHome));
         }
     }
     SUBCASE("9.1 with the prefix's own common files folder, from the program's view")
     {
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.1"));
-        const std::optional<RawValue> stored = ReadRawValue(HKEY_LOCAL_MACHINE, currentVersionKey, "CommonFilesDir");
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
+        const std::optional<RawValue> stored = ReadRawValue(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         REQUIRE(stored.has_value());
         const std::string commonFiles = stored->bytes.c_str();
         CHECK(FindRasterHome() == Text(commonFiles + "\\ESRI\\Raster\\"));
@@ -266,8 +262,8 @@ TEST_CASE("raster home by the host version, without the raster environment key")
         for (const char* version : {"9.1.0", "9.0", "9.0.0", "9.1 ", " 9.1", "8.3", "8.3.0.0", "9.2", "10.0", "",
                                     "9,1"}) {
             CAPTURE(version);
-            REQUIRE(esri.SetString(coreRuntimeKey, "InstallDir", folders.host.Path()));
-            REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", version));
+            REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path()));
+            REQUIRE(esri.SetString(HostKey, "RealVersion", version));
             CHECK(FindRasterHome() == std::nullopt);
         }
     }
@@ -278,66 +274,48 @@ TEST_CASE("9.1 without the CurrentVersion key: the standard folder")
     ScopedEmptyMachineKey emptyMachine;
     REQUIRE(emptyMachine.Active());
     SeededTree esri("SOFTWARE\\ESRI");
-    REQUIRE(!KeyExists(HKEY_LOCAL_MACHINE, currentVersionKey));
-    REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.1"));
-    CHECK(FindRasterHome() == Text(defaultRasterHome));
-    REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.0.0.0"));
-    CHECK(FindRasterHome() == Text(defaultRasterHome));
+    REQUIRE(!KeyExists(HKEY_LOCAL_MACHINE, CurrentVersionKey));
+    REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
+    CHECK(FindRasterHome() == Text(DefaultRasterHome));
+    REQUIRE(esri.SetString(HostKey, "RealVersion", "9.0.0.0"));
+    CHECK(FindRasterHome() == Text(DefaultRasterHome));
 }
 
 TEST_CASE("values of any type: their bytes up to the first zero")
 {
     EsriTree esri;
 
-    SUBCASE("a multi-string gives its first string, and it matches exactly")
+    SUBCASE("the host version, as each form is stored")
+    {
+        for (const StoredText& row : StoredTexts()) {
+            CAPTURE(row.what);
+            REQUIRE(esri.SetRaw(HostKey, "RealVersion", row.type, row.bytes.data(),
+                                static_cast<DWORD>(row.bytes.size())));
+            CHECK(FindHostVersion() == Text(row.expected));
+        }
+    }
+    SUBCASE("a multi-string version matches exactly")
     {
         const char versions[] = "9.1\0" "9.0.0.0\0";
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_MULTI_SZ, versions, sizeof versions));
-        CHECK(FindHostVersion() == Text("9.1"));
-        REQUIRE(esri.SetString(rasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
+        REQUIRE(esri.SetRaw(HostKey, "RealVersion", REG_MULTI_SZ, versions, sizeof versions));
+        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
         CHECK(FindRasterHome() == Text("D:\\QEX"));
     }
-    SUBCASE("a string stored without its terminating zero")
-    {
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_SZ, "8.3.0", 5));
-        CHECK(FindHostVersion() == Text("8.3.0"));
-    }
-    SUBCASE("binary data without a zero")
-    {
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_BINARY, "9.0.0.0", 7));
-        CHECK(FindHostVersion() == Text("9.0.0.0"));
-    }
-    SUBCASE("a number")
-    {
-        const DWORD number = 0x00312E39; // the bytes '9' '.' '1' 0
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_DWORD, &number, sizeof number));
-        CHECK(FindHostVersion() == Text("9.1"));
-        const DWORD zero = 0;
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_DWORD, &zero, sizeof zero));
-        CHECK(FindHostVersion() == Text(""));
-    }
-    SUBCASE("zero-length values are present and empty")
-    {
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_SZ, "", 0));
-        CHECK(FindHostVersion() == Text(""));
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "RealVersion", REG_BINARY, "", 0));
-        CHECK(FindHostVersion() == Text(""));
-    }
-    SUBCASE("a value of 64 KiB")
+    SUBCASE("a raster home of 64 KiB")
     {
         const std::string big(65536, 'r');
-        REQUIRE(esri.SetRaw(rasterEnvironmentKey, "QEX_HOME", REG_BINARY, big.data(), static_cast<DWORD>(big.size())));
-        REQUIRE(esri.SetString(coreRuntimeKey, "RealVersion", "9.1"));
+        REQUIRE(esri.SetRaw(RasterEnvironmentKey, "QEX_HOME", REG_BINARY, big.data(), static_cast<DWORD>(big.size())));
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
         CHECK(FindRasterHome() == Text(big));
         const std::string bigString(65535, 's');
-        REQUIRE(esri.SetString(rasterEnvironmentKey, "QEX_HOME", bigString));
+        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", bigString));
         CHECK(FindRasterHome() == Text(bigString));
     }
     SUBCASE("an unterminated directory still passes the host test")
     {
         HostFolders folders;
         const std::string home = folders.host.Path();
-        REQUIRE(esri.SetRaw(coreRuntimeKey, "InstallDir", REG_EXPAND_SZ, home.data(), static_cast<DWORD>(home.size())));
+        REQUIRE(esri.SetRaw(HostKey, "InstallDir", REG_EXPAND_SZ, home.data(), static_cast<DWORD>(home.size())));
         CHECK(FindHostHome() == Text(home));
     }
 }

@@ -12,12 +12,6 @@
 
 namespace {
 
-const char rasterKey[] = "SOFTWARE\\ESRI\\Raster";
-const char environmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
-const char defaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
-const char classKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}";
-const char serverKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
-
 // REG_SZ with the terminator counted: what the repair must have written.
 std::string Sz(const std::string& text)
 {
@@ -36,12 +30,12 @@ std::string RawOrAbsent(HKEY root, const char* subKey, const char* name)
 
 std::string Raster(const char* name)
 {
-    return RawOrAbsent(HKEY_LOCAL_MACHINE, rasterKey, name);
+    return RawOrAbsent(HKEY_LOCAL_MACHINE, RasterKey, name);
 }
 
 std::string Environment(const char* name)
 {
-    return RawOrAbsent(HKEY_LOCAL_MACHINE, environmentKey, name);
+    return RawOrAbsent(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, name);
 }
 
 // A 9.0.0.0 host with both raster keys in place.
@@ -98,8 +92,8 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
     {
         machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7\\");
         WriteRasterEnvironment();
-        CHECK(Environment("QEX_HOME") == Sz(defaultRasterHome));
-        CHECK(Environment("LUMERA_HOME") == Sz(defaultRasterHome));
+        CHECK(Environment("QEX_HOME") == Sz(DefaultRasterHome));
+        CHECK(Environment("LUMERA_HOME") == Sz(DefaultRasterHome));
     }
     SUBCASE("only Codra 9.0, stored without a backslash: written as stored")
     {
@@ -166,13 +160,13 @@ TEST_CASE("raster environment: keys are opened, never created")
         machine.CreateRasterKey();
         WriteRasterEnvironment();
         CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
-        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, environmentKey));
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, RasterEnvironmentKey));
     }
     SUBCASE("no Raster key at all: nothing appears")
     {
         WriteRasterEnvironment();
-        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, rasterKey));
-        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, environmentKey));
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, RasterKey));
+        CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, RasterEnvironmentKey));
     }
 }
 
@@ -184,10 +178,10 @@ TEST_CASE("raster environment: a key that denies setting values is skipped, the 
 
     SUBCASE("Raster denied")
     {
-        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, rasterKey);
+        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, RasterKey);
         REQUIRE(denial.Applied());
         // Wine enforces the deny entry even for its administrator token.
-        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, rasterKey));
+        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, RasterKey));
         WriteRasterEnvironment();
         CHECK(Raster("QEX") == "(absent)");
         CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
@@ -195,9 +189,9 @@ TEST_CASE("raster environment: a key that denies setting values is skipped, the 
     }
     SUBCASE("Environment denied")
     {
-        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, environmentKey);
+        ScopedWriteDenial denial(HKEY_LOCAL_MACHINE, RasterEnvironmentKey);
         REQUIRE(denial.Applied());
-        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, environmentKey));
+        REQUIRE(WriteIsDenied(HKEY_LOCAL_MACHINE, RasterEnvironmentKey));
         WriteRasterEnvironment();
         CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
         CHECK(Environment("QEX_HOME") == "(absent)");
@@ -206,28 +200,28 @@ TEST_CASE("raster environment: a key that denies setting values is skipped, the 
 
 TEST_CASE("threading model: Both on the class's InprocServer32 key")
 {
-    ScopedKey classEntry(HKEY_CLASSES_ROOT, classKey);
-    ScopedKey server(HKEY_CLASSES_ROOT, serverKey);
+    ScopedKey classEntry(HKEY_CLASSES_ROOT, ClassKey);
+    ScopedKey server(HKEY_CLASSES_ROOT, ClassServerKey);
     REQUIRE(server.SetString("ThreadingModel", "Apartment"));
 
     CHECK(FixThreadingModel());
 
-    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel") == Sz("Both"));
-    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel").size() == 5);
+    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel") == Sz("Both"));
+    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").size() == 5);
 }
 
 TEST_CASE("threading model: a class that is not registered gives false and nothing is created")
 {
     SUBCASE("no class key")
     {
-        REQUIRE_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+        REQUIRE_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
         CHECK_FALSE(FixThreadingModel());
-        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     }
     SUBCASE("class key without InprocServer32")
     {
-        ScopedKey classOnly(HKEY_CLASSES_ROOT, classKey);
+        ScopedKey classOnly(HKEY_CLASSES_ROOT, ClassKey);
         CHECK_FALSE(FixThreadingModel());
-        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, serverKey));
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassServerKey));
     }
 }
