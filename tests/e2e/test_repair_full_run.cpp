@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
 // Built into folders of their own beside the fixtures' folder.
 const char* const kPlantedLibraries[] = {"..\\planted\\msi.dll", "..\\planted\\comctl32.dll"};
 const char kAbsentDependency[] = "..\\absent\\com_absent_dependency.dll";
@@ -150,7 +149,7 @@ TEST_CASE("started with the program as the application name and the options alon
     CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
     CHECK(RegistrationCount("QexCore.dll") == 0);
     CHECK(RegistrationCount("Geometry.dll") == 0);
-    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
+    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(StaleRasterHome));
     CHECK(ThreadingModelValue() == std::string("Both"));
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
 }
@@ -166,7 +165,7 @@ TEST_CASE("\"silent\" and \"nogui\" together: two options select no step; only t
     CHECK_FALSE(run.everVisible);
 
     CHECK(ThreadingModelValue() == std::string("Both"));
-    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
+    CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(StaleRasterHome));
     for (const char* module : {"RasterCore.dll", "Geometry.dll", "AsmBinder.dll", "QexCore.dll"}) {
         CAPTURE(module);
         CHECK(RegistrationCount(module) == 0);

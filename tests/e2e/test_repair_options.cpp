@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
-
 // The product home as a user would type it: quoted, without the backslash
 // that would escape the closing quote.
 std::string QuotedProductHome()
@@ -172,6 +170,6 @@ TEST_CASE("\"arcgis_home\" without a value or empty, with \"repair_arcgis\": the
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
         if (host == "9.0.0.0")
-            CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(kStaleRasterHome));
+            CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(StaleRasterHome));
     }
 }

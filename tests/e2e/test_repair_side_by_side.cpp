@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment";
 const char kExtension83Key[] = "SOFTWARE\\Torvane\\Mirel\\8.3";
 const char kPatchLaunchFailed[] = "RepairQEXApps: Unable to launch SxS patch installer!";
 
@@ -171,7 +170,7 @@ TEST_CASE("host 8.3.0: an installer that cannot start gives the message unless s
     {
         // Beyond the 1,004 bytes of the installer's command line and working directory.
         const std::string longHome = SampleMachine::ProductHome() + std::string(1000, 'x') + "\\";
-        ScopedKey product(HKEY_LOCAL_MACHINE, kProductKey);
+        ScopedKey product(HKEY_LOCAL_MACHINE, ProductKey);
         REQUIRE(product.SetString("QEX_HOME", longHome));
         const RepairRun run = RunRepair("", RunEnd::ByOk);
         CAPTURE(Join(run.messageBoxes));

@@ -4,6 +4,9 @@
 
 #include <commctrl.h>
 
+#include <utility>
+#include <vector>
+
 RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory,
                                const char* applicationName)
 {
@@ -29,38 +32,45 @@ bool RunningProgram::Running() const
 }
 
 namespace {
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
 {
-    auto* search = reinterpret_cast<Search*>(parameter);
+    auto* search = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    char title[128] = {};
-    GetWindowTextA(window, title, sizeof title);
-    if (owner == search->processId && lstrcmpA(title, kWindowTitle) == 0) {
-        search->found = window;
-        return FALSE;
-    }
+    if (owner == search->first)
+        search->second.push_back(window);
     return TRUE;
 }
 } // namespace
+
+std::vector<HWND> WindowsOf(DWORD processId)
+{
+    std::pair<DWORD, std::vector<HWND>> search{processId, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+std::string WindowTitle(HWND window)
+{
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof title);
+    return title;
+}
 
 HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     do {
-        Search search{processId_, nullptr};
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        HWND found = nullptr;
+        for (HWND window : WindowsOf(processId_))
+            if (!found && WindowTitle(window) == kWindowTitle)
+                found = window;
         // Found during its creation, the dialog may lack its controls or not
         // have run WM_INITDIALOG yet (OK still enabled). Shown, or OK
         // disabled, proves the initialisation is done.
-        HWND ok = search.found ? GetDlgItem(search.found, IDOK) : nullptr;
-        if (ok && (IsWindowVisible(search.found) || !IsWindowEnabled(ok)))
-            return search.found;
+        HWND ok = found ? GetDlgItem(found, IDOK) : nullptr;
+        if (ok && (IsWindowVisible(found) || !IsWindowEnabled(ok)))
+            return found;
         Sleep(10);
     } while (GetTickCount() - start < timeoutMs && Running());
     return nullptr;

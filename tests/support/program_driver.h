@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 constexpr char kWindowTitle[] = "Torvane Application Repair Utility";
 
@@ -34,6 +35,10 @@ private:
     unique_handle process_;
     DWORD processId_ = 0;
 };
+
+// The top-level windows of a process, in Z order, and a window's title.
+std::vector<HWND> WindowsOf(DWORD processId);
+std::string WindowTitle(HWND window);
 
 // Waits until the control is enabled; false on time-out.
 bool WaitUntilEnabled(HWND control, DWORD timeoutMs = 60000);

@@ -13,12 +13,8 @@
 namespace {
 
 constexpr char kMarkerKey[] = "Software\\QexTest\\ComMarkers";
-constexpr char kProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment";
 constexpr char kOlderProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.6.0\\Environment";
-constexpr char kExtensionsKey[] = "SOFTWARE\\Torvane\\Mirel";
-constexpr char kLumeraKey[] = "SOFTWARE\\NORVAK\\LUMERA\\8.7";
 constexpr char kLumeraRootKey[] = "SOFTWARE\\NORVAK";
-constexpr char kStaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
 
 const char* const kRasterValues[] = {"QEX_HOME", "LUMERA_HOME", "QEX_ARCH", "QEX_ARCH_MODE"};
 
@@ -134,12 +130,12 @@ bool SampleMachine::Seed()
     // A stale raster environment that the host 9.0.0.0 repair rewrites.
     if (hostVersion_ == "9.0.0.0") {
         ok &= SetString(HKEY_LOCAL_MACHINE, RasterKey, "QEX", "stale");
-        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_HOME", kStaleRasterHome);
-        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "LUMERA_HOME", kStaleRasterHome);
+        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_HOME", StaleRasterHome);
+        ok &= SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "LUMERA_HOME", StaleRasterHome);
     }
 
     // QEX 8.7.0 (and an older shared version that must not win).
-    ok &= SetString(HKEY_LOCAL_MACHINE, kProductKey, "QEX_HOME", ProductHome());
+    ok &= SetString(HKEY_LOCAL_MACHINE, ProductKey, "QEX_HOME", ProductHome());
     ok &= SetString(HKEY_LOCAL_MACHINE, kOlderProductKey, "QEX_HOME", "C:\\Program Files\\Torvane\\QEX 8.6\\");
     for (const std::string& server : ProductServers())
         ok &= CopyFixture("com_server.dll", ServerFolder(ProductHome()) + "\\" + server);
@@ -155,10 +151,10 @@ bool SampleMachine::Seed()
 
     // The extension of the host's version, and LUMERA with an outdated AfCore.dll.
     const std::string extensionVersion = hostVersion_ == "8.3.0" ? "8.3" : "9.0";
-    ok &= SetString(HKEY_LOCAL_MACHINE, std::string(kExtensionsKey) + "\\" + extensionVersion, "InstallDir",
+    ok &= SetString(HKEY_LOCAL_MACHINE, std::string(ExtensionsKey) + "\\" + extensionVersion, "InstallDir",
                     ExtensionHome());
     CreateFolders(ServerFolder(ExtensionHome()));
-    ok &= SetString(HKEY_LOCAL_MACHINE, kLumeraKey, "LumeraHome", LumeraHome());
+    ok &= SetString(HKEY_LOCAL_MACHINE, LumeraKey, "LumeraHome", LumeraHome());
     CreateFolders(LumeraHome() + "Bin\\NTx86");
     ok &= WriteFileText(LumeraAfCore(), "AfCore.dll, outdated");
 
@@ -175,7 +171,7 @@ bool SampleMachine::Seed()
 
 void SampleMachine::Remove()
 {
-    for (const char* key : {HostKey, RasterKey, SharedKey, kExtensionsKey, kLumeraRootKey})
+    for (const char* key : {HostKey, RasterKey, SharedKey, ExtensionsKey, kLumeraRootKey})
         DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
     DeleteKeyTree(HKEY_CLASSES_ROOT, ClassKey);
     installRoot_.reset();
@@ -299,27 +295,14 @@ namespace {
 
 constexpr DWORD kRunLimitMs = 180000;
 
-struct ProcessWindows {
-    DWORD processId;
-    std::vector<HWND> boxes;
-};
-
 // Message boxes are dialogs of the program other than its progress window.
-BOOL CALLBACK CollectMessageBox(HWND window, LPARAM parameter)
+bool IsMessageBox(HWND window)
 {
-    auto* search = reinterpret_cast<ProcessWindows*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    char title[128] = {};
-    GetWindowTextA(window, title, sizeof title);
     // Visible only once it is complete, caption and text set.
     const bool visible = GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE;
-    if (owner == search->processId && visible && lstrcmpA(className, "#32770") == 0 &&
-        lstrcmpA(title, kWindowTitle) != 0)
-        search->boxes.push_back(window);
-    return TRUE;
+    return visible && lstrcmpA(className, "#32770") == 0 && WindowTitle(window) != kWindowTitle;
 }
 
 BOOL CALLBACK AppendStaticText(HWND control, LPARAM parameter)
@@ -336,11 +319,9 @@ BOOL CALLBACK AppendStaticText(HWND control, LPARAM parameter)
 
 std::string DescribeMessageBox(HWND box)
 {
-    char title[128] = {};
-    GetWindowTextA(box, title, sizeof title);
     std::string texts;
     EnumChildWindows(box, AppendStaticText, reinterpret_cast<LPARAM>(&texts));
-    return std::string(title) + ": " + texts;
+    return WindowTitle(box) + ": " + texts;
 }
 
 RowState ReadRow(HWND window, int caption, int label, int bar, int icon)
@@ -398,10 +379,8 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     if (window && whileWorking && !IsWindowEnabled(ok))
         whileWorking(window);
     while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
-        ProcessWindows search{processId, {}};
-        EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&search));
-        for (HWND box : search.boxes) {
-            if (std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
+        for (HWND box : WindowsOf(processId)) {
+            if (!IsMessageBox(box) || std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
                 continue;
             seenBoxes.push_back(box);
             result.messageBoxes.push_back(DescribeMessageBox(box));

@@ -17,6 +17,12 @@
 #include <string>
 #include <vector>
 
+// The sample machine's own keys under HKLM, and the stale raster home it seeds.
+constexpr char ProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment";
+constexpr char ExtensionsKey[] = "SOFTWARE\\Torvane\\Mirel";
+constexpr char LumeraKey[] = "SOFTWARE\\NORVAK\\LUMERA\\8.7";
+constexpr char StaleRasterHome[] = "C:\\Program Files\\Old Raster\\";
+
 class SampleMachine {
 public:
     // hostVersion: "9.0.0.0", "9.1", "8.3.0", or "" for a machine without the host.
