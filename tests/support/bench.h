@@ -60,7 +60,7 @@ constexpr char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Ras
 // Registry helpers; every one works in the 32-bit view, as the program sees it.
 // Creating a key creates its parents.
 bool CreateKey(HKEY root, const std::string& subKey);
-// Creates the key when needed; the status of the failing call.
+// Creates the key when needed; ERROR_SUCCESS or the status of the call that failed.
 LONG SetValue(HKEY root, const std::string& subKey, const char* name, DWORD type, const void* data, DWORD size);
 // REG_SZ with its terminating zero.
 bool SetString(HKEY root, const std::string& subKey, const char* name, const std::string& data);
