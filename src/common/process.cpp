@@ -1,6 +1,7 @@
 #include "common/process.h"
 
 #include "common/path.h"
+#include "common/system_folder.h"
 
 #include <vector>
 
@@ -34,9 +35,6 @@ std::string Quoted(const std::string& text)
 
 std::string SystemToolPath(const char* fileName)
 {
-    char folder[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return fileName;
-    return JoinPath(folder, fileName);
+    const std::optional<std::string> folder = SystemFolder();
+    return folder ? JoinPath(*folder, fileName) : fileName;
 }
