@@ -2,6 +2,12 @@
 
 #include <vector>
 
+namespace {
+
+constexpr int MaxReadAttempts = 4;
+
+} // namespace
+
 unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access)
 {
     unique_hkey key;
@@ -12,19 +18,27 @@ unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access)
 
 std::optional<std::string> ReadStringValue(HKEY key, const char* valueName)
 {
-    DWORD size = 0;
-    if (RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    // size + 1 must not wrap (size_t is 32 bits in this program).
-    if (size == MAXDWORD)
-        return std::nullopt;
-    // One spare zero byte terminates data stored without its own terminator;
-    // the read is told only the size, so that byte stays zero.
-    std::vector<char> data(size_t{size} + 1, '\0');
-    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    return std::string(data.data());
+    // Another program may rewrite the value between the size query and the
+    // read: a value that grew is read again at its new size, a few times.
+    for (int attempt = 0; attempt < MaxReadAttempts; ++attempt) {
+        DWORD size = 0;
+        if (RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        // size + 1 must not wrap (size_t is 32 bits in this program).
+        if (size == MAXDWORD)
+            return std::nullopt;
+        // One spare zero byte terminates data stored without its own terminator;
+        // the read is told only the size, so that byte stays zero.
+        std::vector<char> data(size_t{size} + 1, '\0');
+        const LONG status =
+            RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+        if (status == ERROR_SUCCESS)
+            return std::string(data.data());
+        if (status != ERROR_MORE_DATA)
+            return std::nullopt;
+    }
+    // Still growing at every read: nothing settled to read.
+    return std::nullopt;
 }
 
 std::optional<std::string> ReadRegistryString(HKEY root, const char* subKey, const char* valueName)

@@ -1,6 +1,7 @@
 // Registry reading: open with read access, ask for the size, read into
 // size + 1 zero-filled bytes, close. Whatever the value's type, its bytes up
-// to the first zero are the result; nullopt means absent, "" means empty.
+// to the first zero are the result; nullopt means absent, "" means empty. A
+// value that grows between the size query and the read is read again.
 #pragma once
 
 #include "common/unique_any.h"

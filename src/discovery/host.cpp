@@ -61,20 +61,14 @@ std::optional<std::string> FindRasterHome()
 
     // When the environment key exists, it alone decides, whatever the version.
     if (unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, KEY_READ)) {
-        if (std::optional<std::string> home = ReadStringValue(key.get(), "QEX_HOME"))
+        if (std::optional<std::string> home = AbsoluteHome(ReadStringValue(key.get(), "QEX_HOME")))
             return home;
-        return ReadStringValue(key.get(), "LUMERA_HOME");
+        return AbsoluteHome(ReadStringValue(key.get(), "LUMERA_HOME"));
     }
 
     // Versions are matched as whole strings, byte for byte: "9.1.0" is not "9.1".
-    if (*version == "9.0.0.0" || *version == "9.1") {
-        std::optional<std::string> commonFiles =
-            ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
-        // Without the value, as without the key, the standard location.
-        if (!commonFiles)
-            return std::string(DefaultRasterHome);
-        return *commonFiles + "\\ESRI\\Raster\\";
-    }
+    if (*version == "9.0.0.0" || *version == "9.1")
+        return CommonRasterHome();
     if (*version == "8.3.0") {
         const std::optional<std::string> hostHome = FindHostHome();
         if (!hostHome)
@@ -82,4 +76,14 @@ std::optional<std::string> FindRasterHome()
         return *hostHome + "\\Raster\\";
     }
     return std::nullopt;
+}
+
+std::string CommonRasterHome()
+{
+    const std::optional<std::string> commonFiles =
+        AbsoluteHome(ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir"));
+    // Without a usable value, as without the key, the standard location.
+    if (!commonFiles)
+        return DefaultRasterHome;
+    return *commonFiles + "\\ESRI\\Raster\\";
 }

@@ -1,5 +1,6 @@
 #include "discovery/product.h"
 
+#include "common/path.h"
 #include "common/registry.h"
 #include "common/system_folder.h"
 #include "discovery/version.h"
@@ -41,17 +42,19 @@ std::optional<std::string> VersionedKeyName(std::string_view prefix, std::string
     return name;
 }
 
-// One value under a key named from a version. A null or empty version gives
-// null without touching the registry; a present but empty value gives "".
-std::optional<std::string> LookUpVersioned(std::optional<std::string_view> version, std::string_view prefix,
-                                           std::string_view suffix, const char* valueName)
+// A home under a key named from a version. A null or empty version gives
+// null without touching the registry. The registry may hold an empty or
+// relative home: it counts as none, like a missing value, so that no path
+// built on it lands in the current folder.
+std::optional<std::string> LookUpHome(std::optional<std::string_view> version, std::string_view prefix,
+                                      std::string_view suffix, const char* valueName)
 {
     if (!version || version->empty())
         return std::nullopt;
     const std::optional<std::string> keyName = VersionedKeyName(prefix, *version, suffix);
     if (!keyName)
         return std::nullopt;
-    return ReadRegistryString(HKEY_LOCAL_MACHINE, keyName->c_str(), valueName);
+    return AbsoluteHome(ReadRegistryString(HKEY_LOCAL_MACHINE, keyName->c_str(), valueName));
 }
 
 const char InstallerLibrary[] = "msi.dll";
@@ -87,7 +90,7 @@ bool IsProductInstalled(const char* productCode)
 
 std::optional<std::string> FindProductHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, SharedVersionPrefix, SharedVersionSuffix, "QEX_HOME");
+    return LookUpHome(version, SharedVersionPrefix, SharedVersionSuffix, "QEX_HOME");
 }
 
 std::optional<std::string> FindLatestSharedVersion()
@@ -126,10 +129,11 @@ std::optional<std::string> FindLatestSharedVersion()
 
 std::optional<std::string> FindExtensionHome(std::optional<std::string_view> version)
 {
-    // Codra is asked whenever Mirel gives nothing: no key, or a key without "InstallDir".
-    if (std::optional<std::string> home = LookUpVersioned(version, MirelPrefix, "", "InstallDir"))
+    // Codra is asked whenever Mirel gives no home: no key, no "InstallDir",
+    // or one that is empty or relative.
+    if (std::optional<std::string> home = LookUpHome(version, MirelPrefix, "", "InstallDir"))
         return home;
-    return LookUpVersioned(version, CodraPrefix, "", "InstallDir");
+    return LookUpHome(version, CodraPrefix, "", "InstallDir");
 }
 
 bool IsExtensionInstalled(std::optional<std::string_view> version)
@@ -139,7 +143,7 @@ bool IsExtensionInstalled(std::optional<std::string_view> version)
 
 std::optional<std::string> FindLumeraHome(std::optional<std::string_view> version)
 {
-    return LookUpVersioned(version, LumeraPrefix, "", "LumeraHome");
+    return LookUpHome(version, LumeraPrefix, "", "LumeraHome");
 }
 
 bool IsPatch1Installed()

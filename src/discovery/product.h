@@ -1,6 +1,8 @@
 // The maker's installations: shared versions and their product homes, the
 // host extensions, the imaging product, and the side-by-side patch products.
-// Every call reads the registry (or the Windows Installer) afresh.
+// Every call reads the registry (or the Windows Installer) afresh. A home is
+// given only when it is absolute (C:\... or \\server\...); an empty or
+// relative one counts as none.
 #pragma once
 
 #include <optional>

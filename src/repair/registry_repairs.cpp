@@ -28,7 +28,6 @@ const char ArchValue[] = "QEX_ARCH";
 const char ArchData[] = "NTx86";
 const char ArchModeValue[] = "QEX_ARCH_MODE";
 const char ArchModeData[] = "";
-const char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
 
 const char ThreadingModelKey[] = "CLSID\\{0F9ED691-6672-4C14-A1E5-B748E75A9E93}\\InprocServer32";
 const char ThreadingModelValue[] = "ThreadingModel";
@@ -75,7 +74,9 @@ void WriteRasterEnvironment()
         return;
 
     WriteRasterLocator();
-    WriteRasterHome(extensionHome.value_or(DefaultRasterHome));
+    // Without an extension, the folder that the host itself looks in when
+    // these values are missing: the value written is the folder read back.
+    WriteRasterHome(extensionHome ? *extensionHome : CommonRasterHome());
 }
 
 bool FixThreadingModel()

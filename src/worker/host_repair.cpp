@@ -46,12 +46,6 @@ std::optional<std::string> DirectoryOption(const OptionSet& options, const char*
     return TypedHome(value);
 }
 
-// Homes that the registry holds count only when absolute.
-std::optional<std::string> InstalledProductHome(const char* version)
-{
-    return AbsoluteHome(FindProductHome(version));
-}
-
 void ReportPatchLaunchFailure()
 {
     if (!silentMode)
@@ -72,7 +66,7 @@ std::string ShortPath(const std::string& path)
 // waits for it; host version "8.3.0" only.
 void RunPatchStep(bool& sxsRequired)
 {
-    std::optional<std::string> home = InstalledProductHome(PatchProductVersion);
+    std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
         sxsRequired = false;
         return;
@@ -157,7 +151,7 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
 {
     if (options.Has("lumera_home"))
         return DirectoryOption(options, "lumera_home");
-    return AbsoluteHome(FindLumeraHome(LumeraVersion));
+    return FindLumeraHome(LumeraVersion);
 }
 
 void CopyFromHost(const OptionSet& options)
@@ -172,7 +166,7 @@ void CopyFromHost(const OptionSet& options)
 void CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> source =
-        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : InstalledProductHome(PatchProductVersion);
+        options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
     const std::optional<std::string> target = LumeraTarget(options);
     if (source && target)
         ReplaceWithCompleteCopy(JoinPath(*source, ProductAfCore), JoinPath(*target, LumeraAfCore));
@@ -194,7 +188,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
         hostHome = DirectoryOption(options, "arcgis_home");
     } else if ((hostHome = FindHostHome())) {
         WriteRasterEnvironment();
-        if (const std::optional<std::string> rasterHome = AbsoluteHome(FindRasterHome())) {
+        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
             DecideSideBySide(options, sxsRequired);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || !options.Any()) {
@@ -202,7 +196,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
                 FixThreadingModel();
             }
         }
-    } else if (const std::optional<std::string> home = InstalledProductHome(PatchProductVersion)) {
+    } else if (const std::optional<std::string> home = FindProductHome(PatchProductVersion)) {
         hostHome = JoinPath(*home, HostFallbackFolder);
     }
 

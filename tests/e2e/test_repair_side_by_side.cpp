@@ -130,13 +130,18 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
     }
     SUBCASE("no extension 8.3, first patch installed: the second patch is not needed")
     {
-        REQUIRE(DeleteKeyTree(HKEY_LOCAL_MACHINE, kExtension83Key));
         REQUIRE(InstallPatchPackage(1));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(PatchRuns(1).empty());
-        CHECK(PatchRuns(2).empty());
-        CHECK(SxsRequiredHeld());
+        // An empty InstallDir names no extension; then no key at all.
+        for (const bool keyKept : {true, false}) {
+            CAPTURE(keyKept);
+            REQUIRE((keyKept ? SetString(HKEY_LOCAL_MACHINE, kExtension83Key, "InstallDir", "")
+                             : DeleteKeyTree(HKEY_LOCAL_MACHINE, kExtension83Key)));
+            const RepairRun run = RunRepair("", RunEnd::ByOk);
+            CHECK(run.exitCode == DWORD(0));
+            CHECK(PatchRuns(1).empty());
+            CHECK(PatchRuns(2).empty());
+            CHECK(SxsRequiredHeld());
+        }
     }
     SUBCASE("no product home of 8.7.0: no installer, sxsRequired false")
     {

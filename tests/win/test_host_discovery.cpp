@@ -29,6 +29,60 @@ struct HostFolders {
     HostFolders() { REQUIRE(WriteFileText(host.Make("bin\\AfCore.dll"), "MZ")); }
 };
 
+// Another program rewriting a value between the reader's size query and its
+// read: this process's import of RegQueryValueExA is pointed at a stand-in
+// that, after each size query, lets the value grow while growths remain.
+using QueryValue = LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+QueryValue realQueryValue = nullptr;
+int growthsLeft = 0;
+int sizeQueries = 0;
+
+LONG WINAPI QueryValueThatGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    const LONG status = realQueryValue(key, name, reserved, type, data, size);
+    if (!data && name && lstrcmpA(name, "RealVersion") == 0) {
+        ++sizeQueries;
+        if (growthsLeft > 0) {
+            --growthsLeft;
+            const std::string grown = std::string(*size + 1, '9');
+            SetString(HKEY_LOCAL_MACHINE, HostKey, "RealVersion", grown);
+        }
+    }
+    return status;
+}
+
+struct ScopedGrowingValues {
+    IMAGE_THUNK_DATA* slot = nullptr;
+
+    ScopedGrowingValues()
+    {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+        auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name;
+             ++library) {
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots)
+                if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
+                    lstrcmpA(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name,
+                             "RegQueryValueExA") == 0)
+                    slot = slots;
+        }
+        REQUIRE_MESSAGE(slot != nullptr, "this program does not import RegQueryValueExA");
+        realQueryValue = reinterpret_cast<QueryValue>(slot->u1.Function);
+        Point(reinterpret_cast<ULONG_PTR>(&QueryValueThatGrows));
+    }
+    ~ScopedGrowingValues() { Point(reinterpret_cast<ULONG_PTR>(realQueryValue)); }
+    void Point(ULONG_PTR function) const
+    {
+        DWORD protection = 0;
+        VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
+        slot->u1.Function = function;
+        VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
+    }
+};
+
 } // namespace
 
 TEST_CASE("a host directory holds bin\\AfCore.dll")
@@ -177,7 +231,7 @@ TEST_CASE("the raster environment key decides whenever it exists")
     HostFolders folders;
     REQUIRE(esri.SetString(HostKey, "InstallDir", folders.host.Path()));
 
-    for (const char* version : {"9.1", "9.0.0.0", "8.3.0", "7.2", ""}) {
+    for (const std::string version : {"9.1", "9.0.0.0", "8.3.0", "7.2", ""}) {
         CAPTURE(version);
         REQUIRE(esri.SetString(HostKey, "RealVersion", version));
 
@@ -190,9 +244,15 @@ TEST_CASE("the raster environment key decides whenever it exists")
         REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX\\"));
         CHECK(FindRasterHome() == Text("D:\\QEX\\"));
 
-        // Present but empty is present: LUMERA_HOME is not asked.
-        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", ""));
-        CHECK(FindRasterHome() == Text(""));
+        // An empty or relative home is none: LUMERA_HOME answers, or nothing.
+        for (const std::string notAHome : {"", "Raster\\", "\\Raster"}) {
+            CAPTURE(notAHome);
+            REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", notAHome));
+            CHECK(FindRasterHome() == Text("D:\\Lumera"));
+            REQUIRE(esri.SetString(RasterEnvironmentKey, "LUMERA_HOME", notAHome));
+            CHECK(FindRasterHome() == std::nullopt);
+            REQUIRE(esri.SetString(RasterEnvironmentKey, "LUMERA_HOME", "D:\\Lumera"));
+        }
 
         REQUIRE(esri.Remove(RasterEnvironmentKey));
     }
@@ -244,9 +304,16 @@ TEST_CASE("raster home by the host version, without the raster environment key")
             CHECK(FindRasterHome() == Text("C:\\Program Files\\Common Files\\ESRI\\Raster\\"));
             REQUIRE(commonFiles.SetString("E:\\Shared\\"));
             CHECK(FindRasterHome() == Text("E:\\Shared\\\\ESRI\\Raster\\"));
-            // The key opens but holds no value: the standard folder.
+            CHECK(CommonRasterHome() == "E:\\Shared\\\\ESRI\\Raster\\");
+            // No value, an empty or a relative one: the standard folder.
             REQUIRE(commonFiles.Delete());
             CHECK(FindRasterHome() == Text(DefaultRasterHome));
+            for (const std::string notAFolder : {"", "Common Files", "\\Common Files"}) {
+                CAPTURE(notAFolder);
+                REQUIRE(commonFiles.SetString(notAFolder));
+                CHECK(FindRasterHome() == Text(DefaultRasterHome));
+                CHECK(CommonRasterHome() == DefaultRasterHome);
+            }
         }
     }
     SUBCASE("9.1 with the prefix's own common files folder, from the program's view")
@@ -301,13 +368,30 @@ TEST_CASE("values of any type: their bytes up to the first zero")
         REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
         CHECK(FindRasterHome() == Text("D:\\QEX"));
     }
+    SUBCASE("a value that grows between the size query and the read is read again at its new size")
+    {
+        ScopedGrowingValues growing;
+        REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
+        // Grown once, to five '9's (the first size counted the zero): read whole.
+        growthsLeft = 1;
+        CHECK(FindHostVersion() == Text("99999"));
+        // Grown twice, by two characters each time, then left alone.
+        growthsLeft = 2;
+        CHECK(FindHostVersion() == Text(std::string(9, '9')));
+        // Growing at every size query: after a few tries it counts as absent, and the reading ends.
+        growthsLeft = 1000;
+        sizeQueries = 0;
+        CHECK(FindHostVersion() == std::nullopt);
+        CHECK(sizeQueries < 10);
+        growthsLeft = 0;
+    }
     SUBCASE("a raster home of 64 KiB")
     {
-        const std::string big(65536, 'r');
+        const std::string big = "C:\\" + std::string(65533, 'r');
         REQUIRE(esri.SetRaw(RasterEnvironmentKey, "QEX_HOME", REG_BINARY, big.data(), static_cast<DWORD>(big.size())));
         REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
         CHECK(FindRasterHome() == Text(big));
-        const std::string bigString(65535, 's');
+        const std::string bigString = "\\\\" + std::string(65533, 's');
         REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", bigString));
         CHECK(FindRasterHome() == Text(bigString));
     }

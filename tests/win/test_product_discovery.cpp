@@ -159,16 +159,20 @@ TEST_CASE("only the program's view of the registry counts")
     CHECK(DeleteKey64("SOFTWARE\\Torvane"));
 }
 
-TEST_CASE("product home: the version's QEX_HOME")
+TEST_CASE("product home: the version's QEX_HOME, when it is absolute")
 {
     Tree torvane("SOFTWARE\\Torvane");
     REQUIRE(torvane.SetString(Environment("8.7.0"), "QEX_HOME", "C:\\Program Files\\Torvane\\QEX\\"));
     REQUIRE(torvane.SetString(Environment("9.0"), "QEX_HOME", ""));
     REQUIRE(torvane.Create(Environment("9.1")));
     REQUIRE(torvane.SetString(Shared("9.2"), "QEX_HOME", "C:\\not here"));
+    REQUIRE(torvane.SetString(Environment("8.8"), "QEX_HOME", "Torvane\\QEX\\"));
+    REQUIRE(torvane.SetString(Environment("8.9"), "QEX_HOME", "\\\\server\\QEX"));
 
     CHECK(FindProductHome("8.7.0") == Text("C:\\Program Files\\Torvane\\QEX\\"));
-    CHECK(FindProductHome("9.0") == Text(""));       // present but empty
+    CHECK(FindProductHome("9.0") == std::nullopt);   // present but empty: no home
+    CHECK(FindProductHome("8.8") == std::nullopt);   // relative: no home
+    CHECK(FindProductHome("8.9") == Text("\\\\server\\QEX"));
     CHECK(FindProductHome("9.1") == std::nullopt);   // key without the value
     CHECK(FindProductHome("9.2") == std::nullopt);   // no Environment key
     CHECK(FindProductHome("8.7") == std::nullopt);   // key names are not versions
@@ -182,7 +186,9 @@ TEST_CASE("product home: the version's QEX_HOME")
     REQUIRE(torvane.Remove(Shared("9.2")));
     CHECK(FindProductHome(FindLatestSharedVersion()) == std::nullopt);
     REQUIRE(torvane.Remove(Shared("9.1")));
-    CHECK(FindProductHome(FindLatestSharedVersion()) == Text(""));
+    CHECK(FindProductHome(FindLatestSharedVersion()) == std::nullopt);
+    REQUIRE(torvane.Remove(Shared("9.0")));
+    CHECK(FindProductHome(FindLatestSharedVersion()) == Text("\\\\server\\QEX"));
 }
 
 TEST_CASE("key names beyond 255 characters or holding a zero byte are refused, not cut short")
@@ -247,12 +253,17 @@ TEST_CASE("extension home: Mirel, else Codra")
         CHECK(FindExtensionHome("9.0") == std::nullopt);
         CHECK_FALSE(IsExtensionInstalled("9.0"));
     }
-    SUBCASE("an empty InstallDir is an answer")
+    SUBCASE("an empty or relative InstallDir is no home: Codra is asked")
     {
-        REQUIRE(torvane.SetString(mirel, "InstallDir", ""));
-        REQUIRE(torvane.SetString(codra, "InstallDir", "C:\\Codra"));
-        CHECK(FindExtensionHome("9.0") == Text(""));
-        CHECK(IsExtensionInstalled("9.0"));
+        for (const std::string mirelDir : {"", "Mirel\\", "\\Mirel", "D:Mirel"}) {
+            CAPTURE(mirelDir);
+            REQUIRE(torvane.SetString(mirel, "InstallDir", mirelDir));
+            REQUIRE(torvane.SetString(codra, "InstallDir", "C:\\Codra"));
+            CHECK(FindExtensionHome("9.0") == Text("C:\\Codra"));
+            REQUIRE(torvane.Remove(codra));
+            CHECK(FindExtensionHome("9.0") == std::nullopt);
+            CHECK_FALSE(IsExtensionInstalled("9.0"));
+        }
     }
     SUBCASE("the version names the key exactly")
     {
@@ -284,14 +295,15 @@ TEST_CASE("the imaging product's home")
     CHECK(FindLumeraHome("") == std::nullopt);
 }
 
-TEST_CASE("values of any type: their bytes up to the first zero")
+TEST_CASE("values of any type: their bytes up to the first zero, a home when they begin with C:\\")
 {
     Tree torvane("SOFTWARE\\Torvane");
     for (const StoredText& row : StoredTexts()) {
         CAPTURE(row.what);
         REQUIRE(torvane.SetRaw(Environment("8.7.0"), "QEX_HOME", row.type, row.bytes.data(),
                                static_cast<DWORD>(row.bytes.size())));
-        CHECK(FindProductHome("8.7.0") == Text(row.expected));
+        const bool absolute = row.expected.compare(0, 3, "C:\\") == 0;
+        CHECK(FindProductHome("8.7.0") == (absolute ? Text(row.expected) : std::nullopt));
     }
 }
 

@@ -88,12 +88,48 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
     ArcMachine machine;
     SeedRasterHost(machine);
 
-    SUBCASE("only the 8.7.0 product home: the common raster folder")
+    SUBCASE("only the 8.7.0 product home: the raster folder among the machine's common files")
     {
         machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7\\");
-        WriteRasterEnvironment();
-        CHECK(Environment("QEX_HOME") == Sz(DefaultRasterHome));
-        CHECK(Environment("LUMERA_HOME") == Sz(DefaultRasterHome));
+        ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
+        REQUIRE(commonFiles.Saved());
+        // A localised Windows, or Program Files (x86): the folder follows the machine.
+        const std::optional<std::string> rows[][2] = {
+            {std::string("D:\\Gemeinsame Dateien"), std::string("D:\\Gemeinsame Dateien\\ESRI\\Raster\\")},
+            {std::string("C:\\Program Files (x86)\\Common Files"),
+             std::string("C:\\Program Files (x86)\\Common Files\\ESRI\\Raster\\")},
+            // Missing, empty or relative: the standard folder.
+            {std::nullopt, std::string(DefaultRasterHome)},
+            {std::string(""), std::string(DefaultRasterHome)},
+            {std::string("Common Files"), std::string(DefaultRasterHome)},
+        };
+        for (const auto& row : rows) {
+            CAPTURE(row[0].value_or("(no CommonFilesDir)"));
+            REQUIRE((row[0] ? commonFiles.SetString(*row[0]) : commonFiles.Delete()));
+            WriteRasterEnvironment();
+            CHECK(Environment("QEX_HOME") == Sz(*row[1]));
+            CHECK(Environment("LUMERA_HOME") == Sz(*row[1]));
+            // What the host reads back is the folder written.
+            CHECK(FindRasterHome() == row[1]);
+        }
+    }
+    SUBCASE("an empty or relative Mirel 9.0 InstallDir is no home: Codra, else the common raster folder")
+    {
+        machine.SetProductHome("8.7.0", "C:\\Torvane\\QEX 8.7\\");
+        ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
+        REQUIRE(commonFiles.SetString("D:\\Common Files"));
+        for (const std::string mirelDir : {"", "Mirel\\"}) {
+            CAPTURE(mirelDir);
+            machine.SetExtensionHome("Mirel", "9.0", mirelDir);
+            machine.SetExtensionHome("Codra", "9.0", "E:\\Codra\\");
+            WriteRasterEnvironment();
+            CHECK(Environment("QEX_HOME") == Sz("E:\\Codra\\"));
+            CHECK(Environment("LUMERA_HOME") == Sz("E:\\Codra\\"));
+            REQUIRE(DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane\\Codra"));
+            WriteRasterEnvironment();
+            CHECK(Environment("QEX_HOME") == Sz("D:\\Common Files\\ESRI\\Raster\\"));
+            CHECK(Environment("LUMERA_HOME") == Sz("D:\\Common Files\\ESRI\\Raster\\"));
+        }
     }
     SUBCASE("only Codra 9.0, stored without a backslash: written as stored")
     {
@@ -122,6 +158,15 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
     {
         WriteRasterEnvironment();
         CheckNothingWritten();
+    }
+    SUBCASE("an empty or relative 8.7.0 product home is none: nothing")
+    {
+        for (const std::string productHome : {"", "Torvane\\QEX 8.7\\"}) {
+            CAPTURE(productHome);
+            machine.SetProductHome("8.7.0", productHome);
+            WriteRasterEnvironment();
+            CheckNothingWritten();
+        }
     }
 }
 
