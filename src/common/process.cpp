@@ -23,6 +23,13 @@ std::optional<unique_process_information> StartProcess(const std::string& comman
     return process;
 }
 
+std::optional<unique_process_information> StartProcessInSystemFolder(const std::string& commandLine,
+                                                                     DWORD creationFlags)
+{
+    const std::optional<std::string> systemFolder = SystemFolder();
+    return StartProcess(commandLine, creationFlags, systemFolder ? systemFolder->c_str() : nullptr);
+}
+
 void WaitForProcess(const unique_process_information& process)
 {
     WaitForSingleObject(process.process.get(), INFINITE);

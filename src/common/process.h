@@ -12,6 +12,11 @@ std::optional<unique_process_information> StartProcess(const std::string& comman
                                                        const char* workingDirectory = nullptr,
                                                        const char* applicationName = nullptr);
 
+// As StartProcess, starting in the system folder: a child that loads
+// libraries by bare name never finds them in the caller's current folder.
+std::optional<unique_process_information> StartProcessInSystemFolder(const std::string& commandLine,
+                                                                     DWORD creationFlags);
+
 // Waits, without a time limit, for the process to end.
 void WaitForProcess(const unique_process_information& process);
 

@@ -34,10 +34,12 @@ std::string RegasmCommandLine(const std::string& frameworkFolder, const char* sw
 }
 
 // One run at a time, each waited for. regasm.exe reports an error (such as
-// an assembly it cannot find) by a non-zero exit code.
+// an assembly it cannot find) by a non-zero exit code. It starts in the
+// system folder: the assemblies' registration code runs with our rights, and
+// its native libraries must not be looked for in the caller's folder.
 bool RunRegasm(const std::string& commandLine)
 {
-    std::optional<unique_process_information> process = StartProcess(commandLine, CREATE_NO_WINDOW);
+    std::optional<unique_process_information> process = StartProcessInSystemFolder(commandLine, CREATE_NO_WINDOW);
     if (!process)
         return false;
     WaitForProcess(*process);
@@ -73,11 +75,12 @@ std::optional<std::string> FindDotNetDirectory(std::string_view version)
 {
     if (version.empty())
         return std::nullopt;
-    // The framework writes InstallRoot with its trailing backslash. An empty
-    // or unreadable root would leave a folder relative to the current
+    // The framework writes InstallRoot with its trailing backslash. An empty,
+    // relative or unreadable root would leave a folder relative to the current
     // directory: no folder at all is the safer answer.
-    std::optional<std::string> installRoot = ReadRegistryString(HKEY_LOCAL_MACHINE, FrameworkKey, InstallRootValue);
-    if (!installRoot || installRoot->empty())
+    const std::optional<std::string> installRoot =
+        AbsoluteHome(ReadRegistryString(HKEY_LOCAL_MACHINE, FrameworkKey, InstallRootValue));
+    if (!installRoot)
         return std::nullopt;
     return *installRoot + VersionPrefix + std::string(version);
 }

@@ -28,11 +28,16 @@ struct Framework {
         REQUIRE(CopyFixture("regasm.exe", folder + "\\regasm.exe"));
         REQUIRE(installRoot.Set(REG_SZ, root));
     }
+    // Each run's command line, and the folder it started in: the system
+    // folder, never the caller's.
     std::vector<std::string> Expected(const char* switchText, const std::string& servers) const
     {
+        char systemFolder[MAX_PATH] = {};
+        GetSystemDirectoryA(systemFolder, MAX_PATH);
         std::vector<std::string> lines;
         for (const char* assembly : assemblies)
-            lines.push_back("\"" + folder + "\\regasm.exe\" " + switchText + " \"" + servers + "\\" + assembly + "\"");
+            lines.push_back("\"" + folder + "\\regasm.exe\" " + switchText + " \"" + servers + "\\" + assembly + "\"|" +
+                            systemFolder);
         return lines;
     }
 };
@@ -61,9 +66,12 @@ TEST_CASE("FindDotNetDirectory appends v and the version to InstallRoot")
     REQUIRE(installRoot.Set(REG_EXPAND_SZ, "C:\\Other\\"));
     CHECK(FindDotNetDirectory("1.0.3705") == std::string("C:\\Other\\v1.0.3705"));
 
-    // No root, or an empty one, gives no folder rather than one relative to the current directory.
-    REQUIRE(installRoot.Set(REG_SZ, ""));
-    CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
+    // No root, or an empty or relative one, gives no folder rather than one relative to the current directory.
+    for (const std::string notARoot : {"", "Frame Work\\", "\\Frame Work\\", "C:Frame Work\\"}) {
+        CAPTURE(notARoot);
+        REQUIRE(installRoot.Set(REG_SZ, notARoot));
+        CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
+    }
     REQUIRE(installRoot.Delete());
     CHECK(FindDotNetDirectory("1.0.3705") == std::nullopt);
 }
