@@ -3,7 +3,6 @@
 #include "common/path.h"
 #include "common/process.h"
 #include "common/seh_guard.h"
-#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
 
@@ -58,10 +57,9 @@ int SweepPosition(int offset, int k, int n)
 // so the module's dependencies are never looked for in the caller's folder.
 void StartRegsvr32Fallback(const std::string& path, const char* switches)
 {
-    std::string commandLine = Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path);
-    const std::optional<std::string> systemFolder = SystemFolder();
     // Nobody waits for it; its handles go at once.
-    StartProcess(commandLine, FallbackCreationFlags, systemFolder ? systemFolder->c_str() : nullptr);
+    StartProcessInSystemFolder(Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path),
+                               FallbackCreationFlags);
 }
 
 bool CallSelfRegistrationExport(std::string_view path, const char* exportName, const char* fallbackSwitches)
@@ -158,23 +156,39 @@ std::string UtilityInFolder(const std::string& serverFolder, const char* fileNam
     return serverFolder + "\\" + fileName;
 }
 
-bool ApplyIfSelfRegistering(const std::string& path, ModuleOperation operation)
+// What became of a utility: done, absent (no copy probes as self-registering),
+// or failed (a copy that is there could not be registered or unregistered).
+enum class UtilityOutcome { Done, Absent, Failed };
+
+UtilityOutcome ApplyToCopy(const std::string& path, ModuleOperation operation)
 {
-    return IsSelfRegistering(path) && operation(path);
+    if (!IsSelfRegistering(path))
+        return UtilityOutcome::Absent;
+    return operation(path) ? UtilityOutcome::Done : UtilityOutcome::Failed;
 }
 
 // The copy in the maker's shared folder first; the server folder's copy
-// decides when the shared one is missing or fails.
-bool ApplyToSideBySideUtility(const std::string& serverFolder, ModuleOperation operation)
+// decides when the shared one is missing or fails. A shared copy that failed
+// leaves the step failed, not absent, when the folder has no copy.
+UtilityOutcome ApplyToSideBySideUtility(const std::string& serverFolder, ModuleOperation operation)
 {
-    if (ApplyIfSelfRegistering(SharedBinderPath, operation))
-        return true;
-    return ApplyIfSelfRegistering(UtilityInFolder(serverFolder, SideBySideUtility), operation);
+    const UtilityOutcome shared = ApplyToCopy(SharedBinderPath, operation);
+    if (shared == UtilityOutcome::Done)
+        return shared;
+    const UtilityOutcome inFolder = ApplyToCopy(UtilityInFolder(serverFolder, SideBySideUtility), operation);
+    return inFolder == UtilityOutcome::Absent ? shared : inFolder;
 }
 
-bool ApplyToComUtility(const std::string& serverFolder, ModuleOperation operation)
+UtilityOutcome ApplyToComUtility(const std::string& serverFolder, ModuleOperation operation)
 {
-    return ApplyIfSelfRegistering(UtilityInFolder(serverFolder, ComUtility), operation);
+    return ApplyToCopy(UtilityInFolder(serverFolder, ComUtility), operation);
+}
+
+// With sxsRequired every utility must be done. Without it an absent one is
+// tolerated, but one that is there and fails is a failure of the row.
+bool UtilityFailed(UtilityOutcome outcome, bool sxsRequired)
+{
+    return outcome == UtilityOutcome::Failed || (outcome == UtilityOutcome::Absent && sxsRequired);
 }
 
 } // namespace
@@ -219,18 +233,22 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (!ApplyToSideBySideUtility(serverFolder, RegisterModule) && sxsRequired) {
-        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
-        failedFile = SideBySideUtility;
-        return false;
+    if (UtilityFailed(ApplyToSideBySideUtility(serverFolder, RegisterModule), sxsRequired)) {
+        NoteFailure(failedFile, SideBySideUtility);
+        if (sxsRequired) {
+            ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
+            return false;
+        }
     }
     ReportPosition(window, ComRow, 1);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (!ApplyToComUtility(serverFolder, RegisterModule) && sxsRequired) {
-        ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
-        failedFile = ComUtility;
-        return false;
+    if (UtilityFailed(ApplyToComUtility(serverFolder, RegisterModule), sxsRequired)) {
+        NoteFailure(failedFile, ComUtility);
+        if (sxsRequired) {
+            ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
+            return false;
+        }
     }
     ReportPosition(window, ComRow, 2);
 
@@ -251,13 +269,13 @@ bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, 
     SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window, failedFile);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (!ApplyToComUtility(serverFolder, UnregisterModule) && sxsRequired) {
+    if (UtilityFailed(ApplyToComUtility(serverFolder, UnregisterModule), sxsRequired)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, ComUtility);
     }
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (!ApplyToSideBySideUtility(serverFolder, UnregisterModule) && sxsRequired) {
+    if (UtilityFailed(ApplyToSideBySideUtility(serverFolder, UnregisterModule), sxsRequired)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, SideBySideUtility);
     }

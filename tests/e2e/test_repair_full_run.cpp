@@ -45,6 +45,13 @@ void PressOkWhileWorking(HWND window)
     CHECK(IsWindow(window));
 }
 
+// The copies of AsmBinder.dll that the sample machine has in its server folders.
+bool RemoveSideBySideUtilities(const SampleMachine& machine)
+{
+    return DeleteFileA((SampleMachine::ProductHome() + "bin\\ntx86\\AsmBinder.dll").c_str()) &&
+           DeleteFileA((machine.RasterServerFolder() + "\\AsmBinder.dll").c_str());
+}
+
 } // namespace
 
 TEST_CASE("no options: every step, the window waits for OK with all three rows at 100")
@@ -228,6 +235,15 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
              return CopyFixture("com_server_fails.dll", SampleMachine::HostHome() + "bin\\Geometry.dll");
          },
          &RepairRun::arc, "Geometry.dll"},
+        // Host 9.0.0.0: the side-by-side utility is not required, but one that is there must register.
+        {"a shared side-by-side utility that fails, none in the server folders",
+         [&](const SampleMachine& machine) {
+             return RemoveSideBySideUtilities(machine) &&
+                    CopyFixture("com_server_fails.dll", "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll");
+         },
+         &RepairRun::com, "AsmBinder.dll"},
+        {"no side-by-side utility anywhere: not required, no failure",
+         [&](const SampleMachine& machine) { return RemoveSideBySideUtilities(machine); }, nullptr, ""},
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);

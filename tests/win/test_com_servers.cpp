@@ -2,6 +2,7 @@
 // each call of their exports, so every check reads what really happened.
 #include "repair/com_servers.h"
 #include "common/messages.h"
+#include "common/seh_guard.h"
 #include "support/bench.h"
 #include "support/com_markers.h"
 
@@ -124,6 +125,22 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
         CHECK(markers.Registered("Crashes.dll") == 1);
         CHECK(markers.Unregistered("Crashes.dll") == 1);
         CHECK(RegisterModule(path("Good.dll")));
+    }
+    SUBCASE("the guard itself: false after an exception, the result left as it was; else what was returned")
+    {
+        for (const std::string name : {"Crashes.dll", "Fails.dll"}) {
+            CAPTURE(name);
+            unique_hmodule module(LoadLibraryA(path(name.c_str()).c_str()));
+            REQUIRE(module);
+            const auto entry = reinterpret_cast<GuardedFunction>(
+                reinterpret_cast<void*>(GetProcAddress(module.get(), "DllRegisterServer")));
+            const bool exported = entry != nullptr;
+            REQUIRE_MESSAGE(exported, name << " exports no DllRegisterServer");
+            HRESULT result = E_UNEXPECTED;
+            const bool returned = CallGuarded(entry, result);
+            CHECK(returned == (name == "Fails.dll"));
+            CHECK(result == (returned ? HRESULT(1) : E_UNEXPECTED));
+        }
     }
     // Every module is released after the call.
     for (const char* name : {"Good.dll", "Fails.dll", "RegisterOnly.dll", "UnregisterOnly.dll", "Crashes.dll"}) {
@@ -285,6 +302,24 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         CHECK(RegisterProductComServers(install.home, false, recorder.Window()));
         CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
                                           "progress 1000 2", "text 1005 Tool.dll", "progress 1000 100"}));
+    }
+    SUBCASE("without sxsRequired a utility that is there and fails is a failure, named at the end")
+    {
+        SharedBinder shared("com_server_fails.dll");
+        std::optional<std::string> failedFile;
+        CHECK_FALSE(RegisterProductComServers(install.home, false, recorder.Window(), failedFile));
+        CHECK(failedFile == std::string("AsmBinder.dll"));
+        // The run goes on with the sweep; the row then ends on the utility.
+        CHECK(markers.Registered("Tool.dll") == 1);
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
+                                          "progress 1000 2", "text 1005 Tool.dll", "progress 1000 100",
+                                          "text 1005 AsmBinder.dll", "status 1003 2"}));
+        recorder.Clear();
+        CHECK_FALSE(UnregisterProductComServers(install.home, false, recorder.Window()));
+        CHECK(markers.Unregistered("AsmBinder.dll") == 1);
+        CHECK(recorder.Lines() == Lines({"text 1005 Tool.dll", "progress 1000 100", "text 1005 ComBridge.dll",
+                                          "text 1005 AsmBinder.dll", "status 1003 2", "progress 1000 99",
+                                          "progress 1000 100", "text 1005 AsmBinder.dll", "status 1003 2"}));
     }
     SUBCASE("the shared copy registers: the folder's copy waits for the sweep")
     {
