@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 
+#include <new>
 #include <vector>
 
 std::optional<std::string> SystemFolder()
@@ -13,12 +14,18 @@ std::optional<std::string> SystemFolder()
     return std::string(folder, length);
 }
 
-HMODULE LoadSystemLibrary(const char* fileName)
+HMODULE LoadSystemLibrary(const char* fileName) noexcept
 {
-    const std::optional<std::string> folder = SystemFolder();
-    if (!folder)
+    // Out of memory for the path, no library: the caller goes on without it,
+    // as when the library is missing.
+    try {
+        const std::optional<std::string> folder = SystemFolder();
+        if (!folder)
+            return nullptr;
+        return LoadLibraryExA(JoinPath(*folder, fileName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    } catch (const std::bad_alloc&) {
         return nullptr;
-    return LoadLibraryExA(JoinPath(*folder, fileName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
 }
 
 std::optional<std::string> TypedHome(std::optional<std::string> typed)

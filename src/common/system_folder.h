@@ -12,7 +12,8 @@ std::optional<std::string> SystemFolder();
 // A system library loaded by its full path in the system folder, its own
 // dependencies looked for there as well: never a copy planted beside the
 // program or in the current folder. Stays loaded for the rest of the process.
-HMODULE LoadSystemLibrary(const char* fileName);
+// Null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const char* fileName) noexcept;
 
 // A directory typed on the command line. Empty is no directory; a relative
 // one is made absolute against the current folder, as its author meant.

@@ -1,7 +1,6 @@
 #include "worker/repair_worker.h"
 
 #include "common/messages.h"
-#include "common/path.h"
 #include "common/system_folder.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
@@ -50,7 +49,7 @@ bool IsStepSelected(const OptionSet& options, const char* name)
 std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxsRequired)
 {
     if (!options.Has("qex_home"))
-        return AbsoluteHome(FindProductHome(FindLatestSharedVersion()));
+        return FindProductHome(FindLatestSharedVersion());
     std::optional<std::string> home;
     options.TryGetValue("qex_home", home);
     if (options.Has("sxs_required"))
@@ -98,6 +97,22 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
         SyncAfCore(options);
 }
 
+// The cleanup or the repair. Whatever a step meets (memory running out, say),
+// nothing leaves this thread: the step that was working stays unfinished on
+// its row, the later ones are skipped, and the run still finishes.
+void RunSteps(const WorkerContext& context, const OptionSet& options)
+{
+    try {
+        bool sxsRequired = true;
+        const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
+        if (options.Has("cleanup") && options.Count() == 1)
+            RunCleanup(context.window, productHome.value_or(""), sxsRequired);
+        else
+            RunRepair(context, options, productHome, sxsRequired);
+    } catch (...) {
+    }
+}
+
 // Lets the user close the window; in silent mode closes it.
 void Finish(HWND window)
 {
@@ -117,14 +132,7 @@ void Run(const WorkerContext& context, const OptionSet& options)
     if (com.result != S_OK && !silentMode)
         MessageBoxA(nullptr, ComInitFailed, ErrorCaption, MB_OK | MB_ICONERROR);
 
-    bool sxsRequired = true;
-    const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
-
-    if (options.Has("cleanup") && options.Count() == 1)
-        RunCleanup(context.window, productHome.value_or(""), sxsRequired);
-    else
-        RunRepair(context, options, productHome, sxsRequired);
-
+    RunSteps(context, options);
     Finish(context.window);
 }
 

@@ -174,14 +174,31 @@ std::string CopyWithoutRoomForAThread(const ScratchFolder& folder)
     return program;
 }
 
-// Runs the program to its end as its debugger: its exit code and how many
-// threads it started besides its first.
+// Runs the program to its end as its debugger: its exit code, how many
+// threads it started besides its first, and whether OK was pressed.
 struct DebuggedRun {
     std::optional<DWORD> exitCode;
     int threadsStarted = 0;
+    bool okPressed = false;
 };
 
-DebuggedRun RunUnderDebugger(const std::string& commandLine)
+enum class Starved { No, AtWorkerStart };
+
+// Reserves the free address space of a process in blocks of 1 MiB and more,
+// with addresses of the system's choosing (Wine keeps areas of its own that
+// an address-by-address sweep would miss): any later allocation of a few
+// MiB fails, while small ones still fit in what is left.
+void ReserveFreeAddressSpace(HANDLE process)
+{
+    for (SIZE_T size = SIZE_T(1) << 30; size >= (SIZE_T(1) << 20); size >>= 1)
+        while (VirtualAllocEx(process, nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+            ;
+}
+
+// With Starved::AtWorkerStart, the address space is taken the moment the
+// worker thread is created, while the debuggee stands still. With pressOk,
+// OK is pressed once the program enables it.
+DebuggedRun RunUnderDebugger(const std::string& commandLine, Starved starved = Starved::No, bool pressOk = false)
 {
     DebuggedRun result;
     std::optional<unique_process_information> process = StartProcess(commandLine, DEBUG_ONLY_THIS_PROCESS);
@@ -190,11 +207,22 @@ DebuggedRun RunUnderDebugger(const std::string& commandLine)
     const DWORD start = GetTickCount();
     DEBUG_EVENT event{};
     while (GetTickCount() - start < 60000) {
-        if (!WaitForDebugEvent(&event, 1000))
+        if (!WaitForDebugEvent(&event, 50)) {
+            HWND window = nullptr;
+            for (HWND candidate : WindowsOf(GetProcessId(process->process.get())))
+                if (WindowTitle(candidate) == kWindowTitle)
+                    window = candidate;
+            HWND ok = window ? GetDlgItem(window, IDOK) : nullptr;
+            if (pressOk && !result.okPressed && ok && IsWindowVisible(window) && IsWindowEnabled(ok)) {
+                result.okPressed = true;
+                PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+            }
             continue;
+        }
         DWORD status = DBG_CONTINUE;
-        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
-            ++result.threadsStarted;
+        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT && ++result.threadsStarted == 1 &&
+            starved == Starved::AtWorkerStart)
+            ReserveFreeAddressSpace(process->process.get());
         else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
                  event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
             status = DBG_EXCEPTION_NOT_HANDLED;
@@ -240,6 +268,28 @@ TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, th
     CHECK(interactive.Running());
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     CHECK(interactive.WaitForExit() == DWORD(0));
+}
+
+TEST_CASE("memory running out on the worker thread: the run still finishes, OK is enabled, exit code 0")
+{
+    // The newest product home is 16 MiB long: reading it needs a fresh block
+    // of memory, which the starved worker cannot get. Binary data: its size
+    // is known without the registry allocating anything itself.
+    ScopedKey torvane(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane");
+    const std::string home = "C:\\" + std::string(16 << 20, 'q');
+    REQUIRE(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment", "QEX_HOME", REG_BINARY,
+                     home.data(), static_cast<DWORD>(home.size())) == ERROR_SUCCESS);
+
+    for (const std::string options : {"-nogui", "-silent", ""}) {
+        CAPTURE(options);
+        const DebuggedRun run = RunUnderDebugger(CommandLine(ProgramPath(), options), Starved::AtWorkerStart,
+                                                 options.empty());
+        REQUIRE(run.threadsStarted >= 1);
+        // Silent runs close themselves; the interactive one waits for OK, which the worker enabled.
+        if (options.empty())
+            CHECK(run.okPressed);
+        CHECK(run.exitCode == DWORD(0));
+    }
 }
 
 TEST_CASE("missing icons or a dialog that cannot be created: no crash, exit code 0")
