@@ -102,6 +102,12 @@ TEST_CASE("comparisons field by field")
     CHECK(CompareVersions("8.6.0", "8.7.0") == -1);
     CHECK(CompareVersions("8.7.2", "8.7.10") == -1); // numbers, not text
     CHECK(CompareVersions("2.0.0", "1.99.99") == 1);
+    // Two fields pointing opposite ways: the first that differs decides.
+    CHECK(CompareVersions("8.6.9", "8.7.0") == -1);
+    CHECK(CompareVersions("8.7.0", "8.6.9") == 1);
+    CHECK(CompareVersions("9.0.0", "8.0.9") == 1);
+    CHECK(CompareVersions("8.9.9", "9.0.0") == -1);
+    CHECK(CompareVersions("1.2.9", "1.3.0") == -1);
     CHECK(CompareVersions("-1", "0.0.0") == -1);    // signed fields
     CHECK(CompareVersions("0.0.0", "0.0.-1") == 1);
     CHECK(CompareVersions("0.0.0", "") == 0);
