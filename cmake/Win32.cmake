@@ -4,6 +4,15 @@ if(MSVC)
   # Static runtime, like the MinGW build: nothing to install beside the program.
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
+if(MINGW)
+  # Reproducible output: two builds of one commit, in any folders, give the
+  # same bytes. ld stamps the link time into the PE header unless told not
+  # to; the folders of the sources and the build tree would reach the output
+  # through __FILE__ (assertions) and debug information.
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>"
+                      "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=build>")
+endif()
 
 # Every executable and module lands in one folder, so tests find fixtures beside themselves.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
