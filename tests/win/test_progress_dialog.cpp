@@ -244,14 +244,21 @@ TEST_CASE("Esc and Cancel are not handled; OK destroys the window only once enab
     CHECK(message.wParam == 0);
 }
 
-TEST_CASE("UM_FINISH posts the quit message and ends a hidden dialog")
+TEST_CASE("UM_FINISH posts the quit message and ends the dialog, shown or hidden")
 {
-    DialogOwner dialog;
-    HWND w = dialog.window;
-    SendMessageA(w, UM_FINISH, 0, 0);
-    MSG message;
-    CHECK(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    CHECK(message.message == WM_QUIT);
-    CHECK(message.wParam == 0);
-    CHECK_FALSE(IsWindowVisible(w));
+    for (bool shown : {true, false}) {
+        CAPTURE(shown);
+        DialogOwner dialog;
+        HWND w = dialog.window;
+        if (shown) {
+            ShowWindow(w, SW_SHOW);
+            REQUIRE(IsWindowVisible(w));
+        }
+        SendMessageA(w, UM_FINISH, 0, 0);
+        // EndDialog hides a modeless dialog; a hidden one (-nogui) stays hidden.
+        CHECK_FALSE(IsWindowVisible(w));
+        MSG message{};
+        CHECK(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        CHECK(message.wParam == 0);
+    }
 }
