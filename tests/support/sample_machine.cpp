@@ -365,6 +365,11 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     }
     const std::string commandLine =
         place.optionsOnly ? options : "\"" + programPath + "\"" + (options.empty() ? "" : " " + options);
+    // A run that closes itself is held inside its work (at its first stand-in
+    // COM server or regasm.exe), so that its window is looked at while it works.
+    std::optional<RunGate> gate;
+    if (end == RunEnd::ByItself)
+        gate.emplace();
     RunningProgram program(commandLine, place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(),
                            place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
@@ -378,6 +383,7 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     std::vector<HWND> seenBoxes;
     if (window && whileWorking && !IsWindowEnabled(ok))
         whileWorking(window);
+    bool held = false;
     while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
         for (HWND box : WindowsOf(processId)) {
             if (!IsMessageBox(box) || std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
@@ -386,8 +392,14 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
             result.messageBoxes.push_back(DescribeMessageBox(box));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
+        // Arrived before this look, the run is still held while it is taken.
+        const bool arrived = gate && !held && gate->Arrived();
         if (IsWindow(window) && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE))
             result.everVisible = true;
+        if (arrived) {
+            held = true;
+            gate->Open();
+        }
         if (end == RunEnd::ByOk && !result.windowRead && IsWindowEnabled(ok)) {
             result.windowRead = true;
             result.okEnabled = true;

@@ -99,7 +99,8 @@ WindowRows ReadRows(HWND window);
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
     bool windowRead = false;         // the window waited for OK and was read
-    bool everVisible = false;        // the progress window was seen visible at some moment
+    bool everVisible = false;        // the progress window was seen visible at some moment; a run
+                                     // that closes itself is looked at while held inside its work
     bool okEnabled = false;
     RowState com, net, arc;
     std::vector<std::string> messageBoxes; // "caption: text" of every message box, dismissed with OK
