@@ -3,7 +3,9 @@
 #include "common/control_ids.h"
 #include "common/process.h"
 #include "support/bench.h"
+#include "support/com_markers.h"
 #include "support/program_driver.h"
+#include "support/sample_machine.h"
 
 #include <doctest.h>
 
@@ -19,24 +21,71 @@ std::string CommandLine(const std::string& program, const std::string& options)
     return "\"" + program + "\"" + (options.empty() ? "" : " " + options);
 }
 
-// Runs a program that must end by itself; checks it was never visible.
+// QEX's home with one stand-in COM server, and the gate that holds a run
+// inside that server's registration: there the test looks at the window
+// while the run works, however quick the rest of the run is.
+struct HeldWork {
+    ScopedKey torvane{HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane"};
+    ScratchFolder home{"held home"};
+    ScopedComMarkers markers;
+    RunGate gate;
+    HeldWork()
+    {
+        REQUIRE(SetString(HKEY_LOCAL_MACHINE, ProductKey, "QEX_HOME", home.Path() + "\\"));
+        REQUIRE(CopyFixture("com_server.dll", home.Make("bin\\ntx86\\AsmBinder.dll")));
+    }
+};
+
 // optionsAlone: started as some launchers do, with the program as the
 // application name and the options as the whole command line.
+std::string LineFor(const std::string& program, const std::string& options, bool optionsAlone)
+{
+    return optionsAlone ? options : CommandLine(program, options);
+}
+
+// Runs a program that must end by itself without ever showing its window.
+// Held inside its work, the run has its window, hidden; a window shown at
+// any moment fails at once and the run is ended.
 void CheckHiddenRun(const std::string& program, const std::string& options, bool optionsAlone = false)
 {
     CAPTURE(options);
     CAPTURE(optionsAlone);
-    RunningProgram run(optionsAlone ? options : CommandLine(program, options), nullptr,
-                       optionsAlone ? program.c_str() : nullptr);
+    HeldWork work;
+    RunningProgram run(LineFor(program, options, optionsAlone), nullptr, optionsAlone ? program.c_str() : nullptr);
     REQUIRE(run.Started());
-    HWND window = run.FindWindowOf(5000);
-    bool everVisible = false;
+    HWND window = run.FindWindowOf();
+    REQUIRE(window != nullptr);
+    bool held = false;
     while (run.Running()) {
-        if (window && IsWindow(window) && IsWindowVisible(window))
-            everVisible = true;
+        const bool arrived = !held && work.gate.Arrived();
+        if (IsWindowVisible(window)) {
+            FAIL_CHECK("the window was shown although " << options << " asked for none");
+            return; // the owner ends the program
+        }
+        if (arrived) {
+            held = true;
+            work.gate.Open();
+        }
         Sleep(1);
     }
-    CHECK_FALSE(everVisible);
+    CHECK_MESSAGE(held, "the run ended without registering QEX's COM server");
+    CHECK(run.WaitForExit() == DWORD(0));
+}
+
+// Runs a program that must show its window while it works and then end by
+// itself: held inside its work, the run must show its window.
+void CheckSilentRun(const std::string& program, const std::string& options, bool optionsAlone = false)
+{
+    CAPTURE(options);
+    CAPTURE(optionsAlone);
+    HeldWork work;
+    RunningProgram run(LineFor(program, options, optionsAlone), nullptr, optionsAlone ? program.c_str() : nullptr);
+    REQUIRE(run.Started());
+    REQUIRE_MESSAGE(work.gate.WaitForArrival(run), "the run ended without registering QEX's COM server");
+    HWND window = run.FindWindowOf(0);
+    REQUIRE(window != nullptr);
+    CHECK(IsWindowVisible(window));
+    work.gate.Open();
     CHECK(run.WaitForExit() == DWORD(0));
 }
 
@@ -52,11 +101,7 @@ TEST_CASE("-nogui in any spelling: never visible, ends by itself with 0")
 
 TEST_CASE("-silent: visible while it works, closes by itself with 0")
 {
-    RunningProgram run(CommandLine(ProgramPath(), "-silent"));
-    HWND window = run.FindWindowOf();
-    REQUIRE(window != nullptr);
-    CHECK(WaitUntilVisible(window));
-    CHECK(run.WaitForExit() == DWORD(0));
+    CheckSilentRun(ProgramPath(), "-silent");
 }
 
 TEST_CASE("no options: the window waits; Esc, Close and Alt+F4 do not close it; OK does once enabled")
@@ -87,14 +132,10 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
     REQUIRE(CopyFileA(ProgramPath().c_str(), program.c_str(), FALSE));
     CheckHiddenRun(program, "-nogui");
 
-    // -silent is still the only option: the run closes itself.
-    RunningProgram run(CommandLine(program, "-silent"));
-    REQUIRE(run.FindWindowOf() != nullptr);
-    CHECK(run.WaitForExit() == DWORD(0));
+    // -silent is still the only option: the window shows, the run closes itself.
+    CheckSilentRun(program, "-silent");
     // The same with the path as the application name and "-silent" alone as the line.
-    RunningProgram alone("-silent", nullptr, program.c_str());
-    REQUIRE(alone.FindWindowOf() != nullptr);
-    CHECK(alone.WaitForExit() == DWORD(0));
+    CheckSilentRun(program, "-silent", true);
 
     // Unquoted (a short path has no spaces) and written with forward slashes.
     char shortPath[MAX_PATH] = {};
@@ -257,9 +298,7 @@ TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, th
     CHECK(withoutThread.threadsStarted == 0);
 
     CheckHiddenRun(noThread, "-nogui");
-    RunningProgram silent(CommandLine(noThread, "-silent"));
-    REQUIRE(silent.FindWindowOf() != nullptr);
-    CHECK(silent.WaitForExit() == DWORD(0));
+    CheckSilentRun(noThread, "-silent");
     // Without options the window waits for OK, which the work enabled.
     RunningProgram interactive(CommandLine(noThread, ""));
     HWND window = interactive.FindWindowOf();
@@ -315,9 +354,12 @@ TEST_CASE("missing icons or a dialog that cannot be created: no crash, exit code
                                                {IDD_PROGRESS}, UncreatableDialog());
     for (const char* options : {"", "-silent"}) {
         CAPTURE(options);
+        HeldWork work;
         RunningProgram run(CommandLine(noDialog, options));
-        REQUIRE(run.Started());
-        CHECK(run.FindWindowOf(3000) == nullptr);
+        // Held inside its work, a run that had a window would have it now.
+        REQUIRE(work.gate.WaitForArrival(run));
+        CHECK(run.FindWindowOf(0) == nullptr);
+        work.gate.Open();
         CHECK(run.WaitForExit() == DWORD(0));
     }
 }

@@ -75,6 +75,11 @@ std::vector<std::string> ArcRegistrations()
     return Split(std::string(sequence->bytes.c_str()), ';');
 }
 
+std::string RasterHomeWhenRegistered()
+{
+    return ReadString(HKEY_CURRENT_USER, arcMarkerKey, arcMarkerRasterHome).value_or("(not recorded)");
+}
+
 void ClearArcRegistrations()
 {
     DeleteKeyTree(HKEY_CURRENT_USER, arcMarkerKey);

@@ -38,6 +38,9 @@ bool SeedKey(const std::string& subKey, const char* name = nullptr, const std::s
 
 // Names of the stand-ins registered since the last ClearArcRegistrations, in order.
 std::vector<std::string> ArcRegistrations();
+// The raster environment's "QEX_HOME" as the last registration found it:
+// "(absent)" when it was not there, "(not recorded)" when nothing registered.
+std::string RasterHomeWhenRegistered();
 void ClearArcRegistrations();
 
 // Denies KEY_SET_VALUE on an existing key to everyone while the owner lives,

@@ -1,6 +1,7 @@
 #include "support/program_driver.h"
 
 #include "common/process.h"
+#include "fixtures/com/gate.h"
 
 #include <commctrl.h>
 
@@ -29,6 +30,43 @@ RunningProgram::~RunningProgram()
 bool RunningProgram::Running() const
 {
     return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool RunningProgram::WaitFor(HANDLE event, DWORD timeoutMs) const
+{
+    if (!process_)
+        return false;
+    const HANDLE handles[] = {event, process_.get()};
+    return WaitForMultipleObjects(2, handles, FALSE, timeoutMs) == WAIT_OBJECT_0;
+}
+
+RunGate::RunGate()
+    : arrived_(CreateEventA(nullptr, TRUE, FALSE, FIXTURE_GATE_ARRIVED)),
+      open_(CreateEventA(nullptr, TRUE, FALSE, FIXTURE_GATE_OPEN))
+{
+    // Events that outlived an earlier owner keep their state: start closed.
+    ResetEvent(arrived_.get());
+    ResetEvent(open_.get());
+}
+
+RunGate::~RunGate()
+{
+    Open();
+}
+
+bool RunGate::Arrived() const
+{
+    return WaitForSingleObject(arrived_.get(), 0) == WAIT_OBJECT_0;
+}
+
+bool RunGate::WaitForArrival(const RunningProgram& program, DWORD timeoutMs) const
+{
+    return program.WaitFor(arrived_.get(), timeoutMs);
+}
+
+void RunGate::Open() const
+{
+    SetEvent(open_.get());
 }
 
 namespace {

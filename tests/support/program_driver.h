@@ -30,10 +30,35 @@ public:
     // Exit code, or nullopt when it has not ended within timeoutMs.
     std::optional<DWORD> WaitForExit(DWORD timeoutMs = 60000);
     bool Running() const;
+    // Waits until the event is signalled; false when the program ends first or on time-out.
+    bool WaitFor(HANDLE event, DWORD timeoutMs) const;
 
 private:
     unique_handle process_;
     DWORD processId_ = 0;
+};
+
+// Holds a run inside its work while the owner lives, so that a test can look
+// at the program while it works, however quick the rest of the run is: the
+// stand-in COM servers, loaded by the program, and the stand-in regasm.exe
+// (tests/fixtures/com/gate.h) signal that they arrived and wait until Open().
+// The owner's end opens the gate.
+class RunGate {
+public:
+    RunGate();
+    ~RunGate();
+    RunGate(const RunGate&) = delete;
+    RunGate& operator=(const RunGate&) = delete;
+
+    // A stand-in has arrived; it waits there until Open().
+    bool Arrived() const;
+    // Waits until a stand-in arrives; false when the program ends first or on time-out.
+    bool WaitForArrival(const RunningProgram& program, DWORD timeoutMs = 60000) const;
+    void Open() const;
+
+private:
+    unique_handle arrived_;
+    unique_handle open_;
 };
 
 // The top-level windows of a process, in Z order, and a window's title.

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 
@@ -324,6 +325,40 @@ std::string DescribeMessageBox(HWND box)
     return WindowTitle(box) + ": " + texts;
 }
 
+// The program's threads other than its window's, taken once the window's
+// thread has answered a message: it then runs its message loop, so it has
+// started the worker, which is among them unless it has ended already. The
+// program starts no other thread (nor does Wine in it).
+std::optional<std::vector<unique_handle>> WorkerThreads(HWND window)
+{
+    DWORD processId = 0;
+    const DWORD windowThread = GetWindowThreadProcessId(window, &processId);
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kRunLimitMs, &answer))
+        return std::nullopt;
+    unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot)
+        return std::nullopt;
+    std::vector<unique_handle> threads;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != processId || entry.th32ThreadID == windowThread)
+            continue;
+        // One that has ended is signalled, or can no longer be opened: either way it counts as ended.
+        if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, entry.th32ThreadID))
+            threads.emplace_back(thread);
+    }
+    return threads;
+}
+
+bool AllEnded(const std::vector<unique_handle>& threads)
+{
+    return std::all_of(threads.begin(), threads.end(), [](const unique_handle& thread) {
+        return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+    });
+}
+
 RowState ReadRow(HWND window, int caption, int label, int bar, int icon)
 {
     RowState row;
@@ -365,6 +400,11 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     }
     const std::string commandLine =
         place.optionsOnly ? options : "\"" + programPath + "\"" + (options.empty() ? "" : " " + options);
+    // A run that closes itself is held inside its work (at its first stand-in
+    // COM server or regasm.exe), so that its window is looked at while it works.
+    std::optional<RunGate> gate;
+    if (end == RunEnd::ByItself)
+        gate.emplace();
     RunningProgram program(commandLine, place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(),
                            place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
@@ -378,6 +418,11 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     std::vector<HWND> seenBoxes;
     if (window && whileWorking && !IsWindowEnabled(ok))
         whileWorking(window);
+    // The work is done when the worker thread has ended, whatever OK shows.
+    std::optional<std::vector<unique_handle>> workers;
+    if (window && end == RunEnd::ByOk)
+        workers = WorkerThreads(window);
+    bool held = false;
     while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
         for (HWND box : WindowsOf(processId)) {
             if (!IsMessageBox(box) || std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
@@ -386,18 +431,28 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
             result.messageBoxes.push_back(DescribeMessageBox(box));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
+        // Arrived before this look, the run is still held while it is taken.
+        const bool arrived = gate && !held && gate->Arrived();
         if (IsWindow(window) && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE))
             result.everVisible = true;
-        if (end == RunEnd::ByOk && !result.windowRead && IsWindowEnabled(ok)) {
+        if (arrived) {
+            held = true;
+            gate->Open();
+        }
+        if (workers && AllEnded(*workers)) {
             result.windowRead = true;
-            result.okEnabled = true;
+            result.okEnabled = IsWindowEnabled(ok) != FALSE;
             const WindowRows rows = ReadRows(window);
             result.com = rows.com;
             result.net = rows.net;
             result.arc = rows.arc;
             if (atFinish)
                 atFinish(window);
+            // With OK still disabled nothing would end the run: the owner ends it, with no exit code.
+            if (!result.okEnabled)
+                return result;
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+            break;
         }
         Sleep(5);
     }

@@ -98,15 +98,16 @@ WindowRows ReadRows(HWND window);
 // What a run of the real RepairQEXApps.exe showed and how it ended.
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
-    bool windowRead = false;         // the window waited for OK and was read
-    bool everVisible = false;        // the progress window was seen visible at some moment
-    bool okEnabled = false;
+    bool windowRead = false;         // the work was done (the worker thread ended) and the window read
+    bool everVisible = false;        // the progress window was seen visible at some moment; a run
+                                     // that closes itself is looked at while held inside its work
+    bool okEnabled = false;          // OK's state then, read apart from what decided the work was done
     RowState com, net, arc;
     std::vector<std::string> messageBoxes; // "caption: text" of every message box, dismissed with OK
 };
 
 enum class RunEnd {
-    ByOk,     // the window waits for OK: read it once OK is enabled, call atFinish, press OK
+    ByOk,     // the window waits for OK: read it once the work is done, call atFinish, press OK if enabled
     ByItself, // a silent run: never press OK, wait for it to close itself
 };
 

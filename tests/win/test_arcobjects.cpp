@@ -160,6 +160,8 @@ TEST_CASE("ArcObjects: the raster environment is written at the end in every cas
         CHECK(RegisterArcObjects(host.folder.Path(), host.recorder.Window()));
         CHECK(ArcRegistrations() == Lines{"Geometry.dll"});
         CHECK(host.Messages() == Lines{"text 1010 Geometry.dll", "progress 1007 100"});
+        // Geometry.dll found no raster home yet: it is written afterwards.
+        CHECK(RasterHomeWhenRegistered() == "(absent)");
     }
     SUBCASE("with nothing to register: no bin folder at all")
     {

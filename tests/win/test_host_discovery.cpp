@@ -361,12 +361,16 @@ TEST_CASE("values of any type: their bytes up to the first zero")
             CHECK(FindHostVersion() == Text(row.expected));
         }
     }
-    SUBCASE("a multi-string version matches exactly")
+    SUBCASE("a multi-string version counts by its first string")
     {
-        const char versions[] = "9.1\0" "9.0.0.0\0";
+        // Without the raster environment key the version decides: read as its
+        // first string, "9.1" gives the common files folder; the last string
+        // ("9.2") or the whole value would give nothing.
+        ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
+        REQUIRE(commonFiles.SetString("E:\\Shared"));
+        const char versions[] = "9.1\0" "9.2\0";
         REQUIRE(esri.SetRaw(HostKey, "RealVersion", REG_MULTI_SZ, versions, sizeof versions));
-        REQUIRE(esri.SetString(RasterEnvironmentKey, "QEX_HOME", "D:\\QEX"));
-        CHECK(FindRasterHome() == Text("D:\\QEX"));
+        CHECK(FindRasterHome() == Text("E:\\Shared\\ESRI\\Raster\\"));
     }
     SUBCASE("a value that grows between the size query and the read is read again at its new size")
     {

@@ -90,6 +90,43 @@ std::string ClassName(const std::string& stored)
     return stored;
 }
 
+// The picture an icon control shows, judged by its opaque pixels: the
+// colours that cover at least four of them, in the order red, yellow, green,
+// white (the black and grey outlines left out), e.g. "green white".
+std::string PictureColours(HWND dialog, int id)
+{
+    HICON icon = reinterpret_cast<HICON>(SendDlgItemMessageA(dialog, id, STM_GETIMAGE, IMAGE_ICON, 0));
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info))
+        return "(no icon)";
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    DWORD colour[16 * 16] = {}, mask[16 * 16] = {};
+    HDC screen = GetDC(nullptr);
+    const bool read = info.hbmColor && GetDIBits(screen, info.hbmColor, 0, 16, colour, &format, DIB_RGB_COLORS) == 16 &&
+                      GetDIBits(screen, info.hbmMask, 0, 16, mask, &format, DIB_RGB_COLORS) == 16;
+    ReleaseDC(nullptr, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    if (!read)
+        return "(unreadable)";
+    int red = 0, yellow = 0, green = 0, white = 0;
+    for (int i = 0; i < 16 * 16; ++i) {
+        if (mask[i] & 0xFFFFFF) // a set mask bit: transparent
+            continue;
+        const int r = GetBValue(colour[i]), g = GetGValue(colour[i]), b = GetRValue(colour[i]); // DIB order: B, G, R
+        red += r >= 192 && g < 64 && b < 64;
+        yellow += r >= 192 && g >= 192 && b < 64;
+        green += g >= 96 && r < 64 && b < 64;
+        white += r >= 224 && g >= 224 && b >= 224;
+    }
+    std::string colours;
+    for (auto [name, count] : {std::pair{"red", red}, {"yellow", yellow}, {"green", green}, {"white", white}})
+        if (count >= 4)
+            colours += (colours.empty() ? "" : " ") + std::string(name);
+    return colours;
+}
+
 } // namespace
 
 TEST_CASE("template 101 is compiled as designed")
@@ -201,12 +238,17 @@ TEST_CASE("UM_SETSTATUS sets pending, success or failure; anything else changes 
 {
     DialogOwner dialog;
     HWND w = dialog.window;
+    // Each status shows its own picture: a white cross on a red disc, a white
+    // tick on a green disc, a yellow hourglass.
     SendMessageA(w, UM_SETSTATUS, STATUS_CODE_FAILURE, IDC_COM_ICON);
     CHECK(IconStatus(w, IDC_COM_ICON) == STATUS_CODE_FAILURE);
+    CHECK(PictureColours(w, IDC_COM_ICON) == "red white");
     SendMessageA(w, UM_SETSTATUS, STATUS_CODE_SUCCESS, IDC_COM_ICON);
     CHECK(IconStatus(w, IDC_COM_ICON) == STATUS_CODE_SUCCESS);
+    CHECK(PictureColours(w, IDC_COM_ICON) == "green white");
     SendMessageA(w, UM_SETSTATUS, STATUS_CODE_PENDING, IDC_COM_ICON);
     CHECK(IconStatus(w, IDC_COM_ICON) == STATUS_CODE_PENDING);
+    CHECK(PictureColours(w, IDC_COM_ICON) == "yellow white");
 
     SendMessageA(w, UM_SETSTATUS, STATUS_CODE_SUCCESS, IDC_ARC_ICON);
     SendMessageA(w, UM_SETSTATUS, 3, IDC_ARC_ICON);
@@ -244,14 +286,21 @@ TEST_CASE("Esc and Cancel are not handled; OK destroys the window only once enab
     CHECK(message.wParam == 0);
 }
 
-TEST_CASE("UM_FINISH posts the quit message and ends a hidden dialog")
+TEST_CASE("UM_FINISH posts the quit message and ends the dialog, shown or hidden")
 {
-    DialogOwner dialog;
-    HWND w = dialog.window;
-    SendMessageA(w, UM_FINISH, 0, 0);
-    MSG message;
-    CHECK(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    CHECK(message.message == WM_QUIT);
-    CHECK(message.wParam == 0);
-    CHECK_FALSE(IsWindowVisible(w));
+    for (bool shown : {true, false}) {
+        CAPTURE(shown);
+        DialogOwner dialog;
+        HWND w = dialog.window;
+        if (shown) {
+            ShowWindow(w, SW_SHOW);
+            REQUIRE(IsWindowVisible(w));
+        }
+        SendMessageA(w, UM_FINISH, 0, 0);
+        // EndDialog hides a modeless dialog; a hidden one (-nogui) stays hidden.
+        CHECK_FALSE(IsWindowVisible(w));
+        MSG message{};
+        CHECK(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        CHECK(message.wParam == 0);
+    }
 }

@@ -67,11 +67,13 @@ TEST_CASE("raster environment: host 9.0.0.0 with Mirel 9.0 gets all five values,
 
     WriteRasterEnvironment();
 
-    CHECK(Raster("QEX") == Sz("HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster"));
+    // The text without its terminator, then the byte count as stored, terminator counted.
+    CHECK(ReadString(HKEY_LOCAL_MACHINE, RasterKey, "QEX").value_or("(absent)") ==
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\ESRI\\Raster");
     CHECK(Raster("QEX").size() == 40);
     CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
     CHECK(Environment("LUMERA_HOME") == Sz("D:\\Mirel\\"));
-    CHECK(Environment("QEX_ARCH") == Sz("NTx86"));
+    CHECK(ReadString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_ARCH").value_or("(absent)") == "NTx86");
     CHECK(Environment("QEX_ARCH").size() == 6);
     CHECK(Environment("QEX_ARCH_MODE") == std::string(1, '\0'));
     // The host finds the raster component through what was written.
@@ -251,7 +253,7 @@ TEST_CASE("threading model: Both on the class's InprocServer32 key")
 
     CHECK(FixThreadingModel());
 
-    CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel") == Sz("Both"));
+    CHECK(ReadString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").value_or("(absent)") == "Both");
     CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").size() == 5);
 }
 
