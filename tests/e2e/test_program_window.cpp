@@ -249,10 +249,7 @@ DebuggedRun RunUnderDebugger(const std::string& commandLine, Starved starved = S
     DEBUG_EVENT event{};
     while (GetTickCount() - start < 60000) {
         if (!WaitForDebugEvent(&event, 50)) {
-            HWND window = nullptr;
-            for (HWND candidate : WindowsOf(GetProcessId(process->process.get())))
-                if (WindowTitle(candidate) == kWindowTitle)
-                    window = candidate;
+            HWND window = ProgressWindowOf(GetProcessId(process->process.get()));
             HWND ok = window ? GetDlgItem(window, IDOK) : nullptr;
             if (pressOk && !result.okPressed && ok && IsWindowVisible(window) && IsWindowEnabled(ok)) {
                 result.okPressed = true;

@@ -243,7 +243,7 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
          },
          &RepairRun::com, "AsmBinder.dll"},
         {"no side-by-side utility anywhere: not required, no failure",
-         [&](const SampleMachine& machine) { return RemoveSideBySideUtilities(machine); }, nullptr, ""},
+         RemoveSideBySideUtilities, nullptr, ""},
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);

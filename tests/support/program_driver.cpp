@@ -95,14 +95,19 @@ std::string WindowTitle(HWND window)
     return title;
 }
 
+HWND ProgressWindowOf(DWORD processId)
+{
+    for (HWND window : WindowsOf(processId))
+        if (WindowTitle(window) == kWindowTitle)
+            return window;
+    return nullptr;
+}
+
 HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     do {
-        HWND found = nullptr;
-        for (HWND window : WindowsOf(processId_))
-            if (!found && WindowTitle(window) == kWindowTitle)
-                found = window;
+        HWND found = ProgressWindowOf(processId_);
         // Found during its creation, the dialog may lack its controls or not
         // have run WM_INITDIALOG yet (OK still enabled). Shown, or OK
         // disabled, proves the initialisation is done.

@@ -64,6 +64,8 @@ private:
 // The top-level windows of a process, in Z order, and a window's title.
 std::vector<HWND> WindowsOf(DWORD processId);
 std::string WindowTitle(HWND window);
+// The process's progress window as it stands now, initialised or not; null when it has none.
+HWND ProgressWindowOf(DWORD processId);
 
 // Waits until the control is enabled; false on time-out.
 bool WaitUntilEnabled(HWND control, DWORD timeoutMs = 60000);
