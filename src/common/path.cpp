@@ -1,5 +1,7 @@
 #include "common/path.h"
 
+#include <algorithm>
+
 bool EndsWithBackslash(std::string_view text)
 {
     return !text.empty() && text.back() == '\\';
@@ -14,8 +16,16 @@ std::string JoinPath(std::string_view dir, std::string_view name)
     return path;
 }
 
+bool IsPathText(std::string_view text)
+{
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20; });
+}
+
 bool IsAbsolutePath(std::string_view path)
 {
+    if (!IsPathText(path))
+        return false;
     const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\')
         return true;

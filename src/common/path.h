@@ -10,8 +10,14 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // True when text ends with a backslash.
 bool EndsWithBackslash(std::string_view text);
 
+// No double quote and no control character (tab, CR, LF, ...): Windows
+// allows none in a path, and a home holding one would reach a child's
+// command line as more than a path.
+bool IsPathText(std::string_view text);
+
 // A drive letter with its colon and backslash ("C:\..."), or a UNC path
-// ("\\server\..."). "C:x", "\x" and "x" depend on the current drive or folder.
+// ("\\server\..."), holding path text only. "C:x", "\x" and "x" depend on
+// the current drive or folder.
 bool IsAbsolutePath(std::string_view path);
 
 // A home read from the registry counts only when it is absolute: an empty or

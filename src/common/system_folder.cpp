@@ -30,7 +30,7 @@ HMODULE LoadSystemLibrary(const char* fileName) noexcept
 
 std::optional<std::string> TypedHome(std::optional<std::string> typed)
 {
-    if (!typed || typed->empty())
+    if (!typed || typed->empty() || !IsPathText(*typed))
         return std::nullopt;
     if (IsAbsolutePath(*typed))
         return typed;

@@ -15,6 +15,7 @@ std::optional<std::string> SystemFolder();
 // Null when it cannot be loaded.
 HMODULE LoadSystemLibrary(const char* fileName) noexcept;
 
-// A directory typed on the command line. Empty is no directory; a relative
-// one is made absolute against the current folder, as its author meant.
+// A directory typed on the command line. Empty, or holding what no path
+// holds, is no directory; a relative one is made absolute against the
+// current folder, as its author meant.
 std::optional<std::string> TypedHome(std::optional<std::string> typed);

@@ -12,6 +12,7 @@ const char DesktopKey[] = "SOFTWARE\\ESRI\\ArcInfo\\Desktop\\8.0";
 const char RasterEnvironmentKey[] = "SOFTWARE\\ESRI\\Raster\\Environment";
 const char CurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char DefaultRasterHome[] = "C:\\Program Files\\Common Files\\ESRI\\Raster\\";
+const char RasterFolder[] = "ESRI\\Raster\\"; // among the common files
 
 // The "InstallDir" of key when it names a host directory. An empty or
 // relative one would be tested against the current drive or folder.
@@ -85,5 +86,5 @@ std::string CommonRasterHome()
     // Without a usable value, as without the key, the standard location.
     if (!commonFiles)
         return DefaultRasterHome;
-    return *commonFiles + "\\ESRI\\Raster\\";
+    return JoinPath(*commonFiles, RasterFolder);
 }

@@ -14,6 +14,6 @@ std::optional<std::string> FindHostHome();
 std::optional<std::string> FindHostVersion();
 std::optional<std::string> FindRasterHome();
 // The raster component's folder among the machine's common files:
-// "CommonFilesDir" + "\ESRI\Raster\"; the standard "C:\Program Files\Common
+// "CommonFilesDir" joined with "ESRI\Raster\"; the standard "C:\Program Files\Common
 // Files\ESRI\Raster\" when that value is missing, empty or not absolute.
 std::string CommonRasterHome();

@@ -156,14 +156,25 @@ std::string UtilityInFolder(const std::string& serverFolder, const char* fileNam
     return serverFolder + "\\" + fileName;
 }
 
-// What became of a utility: done, absent (no copy probes as self-registering),
-// or failed (a copy that is there could not be registered or unregistered).
+// What became of a utility: done, absent (no file of that name), or failed
+// (a file that is there could not be registered or unregistered).
 enum class UtilityOutcome { Done, Absent, Failed };
 
+bool IsFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A copy that is there but does not map as a self-registering module (empty,
+// corrupt, another machine's, no DllRegisterServer) cannot be registered:
+// that is a broken installation, not a missing utility.
 UtilityOutcome ApplyToCopy(const std::string& path, ModuleOperation operation)
 {
-    if (!IsSelfRegistering(path))
+    if (!IsFile(path))
         return UtilityOutcome::Absent;
+    if (!IsSelfRegistering(path))
+        return UtilityOutcome::Failed;
     return operation(path) ? UtilityOutcome::Done : UtilityOutcome::Failed;
 }
 

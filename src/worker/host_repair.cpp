@@ -1,5 +1,6 @@
 #include "worker/host_repair.h"
 
+#include "common/file_copy.h"
 #include "common/path.h"
 #include "common/process.h"
 #include "common/system_folder.h"
@@ -11,7 +12,6 @@
 #include "repair/com_servers.h"
 #include "repair/registry_repairs.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -33,10 +33,6 @@ constexpr size_t PatchBufferSize = 1004;
 constexpr char HostAfCore[] = "\\Bin\\AfCore.dll";                 // after the host home, always with a backslash
 constexpr char ProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
 constexpr char LumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
-// The copy's name of our own beside the target: no longer than "AfCore.dll",
-// so every target that can be copied to can be replaced.
-constexpr char CopyNameFormat[] = "AF%04X.tmp";
-constexpr unsigned CopyNameCount = 0x10000;
 
 // The option's directory, absolute; nullopt when it is absent, a flag or empty.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
@@ -110,41 +106,6 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
         sxsRequired = false;
     else if (*version == "9.1")
         sxsRequired = true;
-}
-
-// An empty file of a name that nobody else holds, created in folder by us
-// (CREATE_NEW), so that nothing of anyone else's is ever overwritten or deleted.
-std::optional<std::string> CreateFileOfOurOwn(const std::string& folder)
-{
-    const unsigned seed = GetTickCount() ^ GetCurrentProcessId();
-    for (unsigned i = 0; i < CopyNameCount; ++i) {
-        char name[sizeof "AFFFFF.tmp"];
-        std::snprintf(name, sizeof name, CopyNameFormat, (seed + i) % CopyNameCount);
-        const std::string path = JoinPath(folder, name);
-        unique_file file(
-            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-            return path;
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-// Replaces target only with a complete copy of source: a missing or
-// unreadable source, or a failed copy, leaves the old file in place.
-void ReplaceWithCompleteCopy(const std::string& source, const std::string& target)
-{
-    const std::optional<std::string> fresh = CreateFileOfOurOwn(target.substr(0, target.find_last_of('\\')));
-    if (!fresh)
-        return;
-    if (CopyFileA(source.c_str(), fresh->c_str(), FALSE) &&
-        MoveFileExA(fresh->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return;
-    // The copy took the source's attributes; a read-only one would stay behind.
-    SetFileAttributesA(fresh->c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(fresh->c_str());
 }
 
 std::optional<std::string> LumeraTarget(const OptionSet& options)

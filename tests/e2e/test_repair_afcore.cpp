@@ -1,8 +1,10 @@
 // The AfCore.dll synchronisation of the real RepairQEXApps.exe ("sync_afcore"):
 // which copy reaches LUMERA for each host version, where, and that LUMERA
 // keeps its old library when no complete copy can be made.
+#include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
+#include "worker/host_repair.h"
 
 #include <doctest.h>
 
@@ -35,7 +37,102 @@ void SyncAndCheck(const std::string& options, const std::string& expected)
     CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
 }
 
+// An attacker who can write to LUMERA's folder, acting between the program's
+// calls: each time the copy writes or copies, the temporary file's name is
+// swapped for a hard link to a file outside the installation.
+struct Attack {
+    std::string folder;
+    std::string outside;
+    int attempts = 0;
+} attack;
+
+void SwapTemporaryForLink()
+{
+    for (const std::string& name : FindNames(attack.folder + "\\AF*.tmp")) {
+        ++attack.attempts;
+        const std::string path = attack.folder + "\\" + name;
+        if (DeleteFileA(path.c_str()))
+            CreateHardLinkA(path.c_str(), attack.outside.c_str(), nullptr);
+    }
+}
+
+// This executable's import slot of a kernel32 function, which the code under
+// test (linked in) calls through; null when nothing here imports it.
+void** ImportSlot(const char* function)
+{
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); module->Name; ++module) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + module->Name), "kernel32.dll") != 0)
+            continue;
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot)
+            if (!IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) &&
+                lstrcmpA(reinterpret_cast<char*>(
+                             reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
+                         function) == 0)
+                return reinterpret_cast<void**>(&slot->u1.Function);
+    }
+    return nullptr;
+}
+
+// Points an import slot at a hook while the owner lives.
+struct ImportHook {
+    void** slot;
+    void* original;
+    ImportHook(const char* function, void* hook) : slot(ImportSlot(function)), original(slot ? *slot : nullptr)
+    {
+        Write(hook);
+    }
+    ~ImportHook() { Write(original); }
+    void Write(void* value) const
+    {
+        DWORD protection = 0;
+        if (slot && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
+            *slot = value;
+            VirtualProtect(slot, sizeof *slot, protection, &protection);
+        }
+    }
+};
+
+decltype(&CopyFileA) realCopyFile;
+decltype(&WriteFile) realWriteFile;
+
+BOOL WINAPI CopyFileThenSwap(const char* from, const char* to, BOOL failIfExists)
+{
+    SwapTemporaryForLink();
+    return realCopyFile(from, to, failIfExists);
+}
+
+BOOL WINAPI WriteFileThenSwap(HANDLE file, const void* data, DWORD size, DWORD* written, OVERLAPPED* overlapped)
+{
+    SwapTemporaryForLink();
+    return realWriteFile(file, data, size, written, overlapped);
+}
+
 } // namespace
+
+TEST_CASE("the temporary copy's name swapped for a link between the copy's calls: the outside file keeps its bytes")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+    ScratchFolder elsewhere("outside the installation");
+    attack = {SampleMachine::LumeraHome() + "Bin\\NTx86", elsewhere.Make("precious.txt"), 0};
+    REQUIRE(WriteFileText(attack.outside, "outside the installation"));
+    {
+        const ImportHook copyHook("CopyFileA", reinterpret_cast<void*>(CopyFileThenSwap));
+        const ImportHook writeHook("WriteFile", reinterpret_cast<void*>(WriteFileThenSwap));
+        realCopyFile = reinterpret_cast<decltype(&CopyFileA)>(copyHook.original);
+        realWriteFile = reinterpret_cast<decltype(&WriteFile)>(writeHook.original);
+        SyncAfCore(OptionSet("-sync_afcore"));
+    }
+    CHECK(attack.attempts > 0);
+    CHECK(ReadFileText(attack.outside) == std::string("outside the installation"));
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
+    CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll"});
+}
 
 TEST_CASE("the host version, read as a number, chooses the copy")
 {

@@ -35,6 +35,11 @@ TEST_CASE("only a drive with its backslash or a UNC path is absolute; other home
         {".", false},
         {"1:\\QEX", false},
         {"C:/QEX", false},     // only a backslash counts, as in JoinPath
+        // Text no path holds: it would reach a command line as more than a path.
+        {"C:\\x\"\t/tlb:C:\\y.tlb\t\"", false},
+        {"\\\\server\\QEX\r\n", false},
+        {"C:\\QEX\x01", false},
+        {"C:\\Program Files\\T\xF4rvane\\", true}, // bytes above 0x7F belong to the code page
     };
     for (const Case& c : cases) {
         CAPTURE(c.path);

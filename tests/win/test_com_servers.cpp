@@ -321,6 +321,30 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
                                           "text 1005 AsmBinder.dll", "status 1003 2", "progress 1000 99",
                                           "progress 1000 100", "text 1005 AsmBinder.dll", "status 1003 2"}));
     }
+    SUBCASE("without sxsRequired a utility file that does not load fails too; only no file is absent")
+    {
+        // An empty ComBridge.dll beside the servers; then an empty shared AsmBinder.dll, none beside them.
+        install.Add("com_server.dll", "ComBridge.dll");
+        REQUIRE(WriteFileText(install.servers + "\\ComBridge.dll", ""));
+        std::optional<std::string> failedFile;
+        CHECK_FALSE(RegisterProductComServers(install.home, false, recorder.Window(), failedFile));
+        CHECK(failedFile == std::string("ComBridge.dll"));
+        CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
+                                          "progress 1000 2", "text 1005 Tool.dll", "progress 1000 100",
+                                          "text 1005 ComBridge.dll", "status 1003 2"}));
+        recorder.Clear();
+        CHECK_FALSE(UnregisterProductComServers(install.home, false, recorder.Window()));
+        CHECK(recorder.Lines("status") == Lines({"status 1003 2", "status 1003 2"}));
+
+        REQUIRE(DeleteFileA((install.servers + "\\ComBridge.dll").c_str()));
+        SharedBinder shared("com_server.dll");
+        REQUIRE(WriteFileText(sharedBinderFolder + "\\AsmBinder.dll", ""));
+        recorder.Clear();
+        CHECK_FALSE(RegisterProductComServers(install.home, false, recorder.Window(), failedFile));
+        CHECK(failedFile == std::string("AsmBinder.dll"));
+        CHECK(recorder.Lines("status") == Lines({"status 1003 2"}));
+        CHECK(recorder.Lines("text").back() == "text 1005 AsmBinder.dll");
+    }
     SUBCASE("the shared copy registers: the folder's copy waits for the sweep")
     {
         SharedBinder shared("com_server.dll");

@@ -293,7 +293,7 @@ TEST_CASE("raster home by the host version, without the raster environment key")
         REQUIRE(esri.SetString(HostKey, "InstallDir", folders.other.Path()));
         CHECK(FindRasterHome() == std::nullopt);
     }
-    SUBCASE("9.1 and 9.0.0.0: the common files folder, the backslash always inserted")
+    SUBCASE("9.1 and 9.0.0.0: the common files folder, joined with one backslash")
     {
         ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         REQUIRE(commonFiles.Saved());
@@ -303,8 +303,8 @@ TEST_CASE("raster home by the host version, without the raster environment key")
             REQUIRE(commonFiles.SetString("C:\\Program Files\\Common Files"));
             CHECK(FindRasterHome() == Text("C:\\Program Files\\Common Files\\ESRI\\Raster\\"));
             REQUIRE(commonFiles.SetString("E:\\Shared\\"));
-            CHECK(FindRasterHome() == Text("E:\\Shared\\\\ESRI\\Raster\\"));
-            CHECK(CommonRasterHome() == "E:\\Shared\\\\ESRI\\Raster\\");
+            CHECK(FindRasterHome() == Text("E:\\Shared\\ESRI\\Raster\\"));
+            CHECK(CommonRasterHome() == "E:\\Shared\\ESRI\\Raster\\");
             // No value, an empty or a relative one: the standard folder.
             REQUIRE(commonFiles.Delete());
             CHECK(FindRasterHome() == Text(DefaultRasterHome));

@@ -98,6 +98,7 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
         // A localised Windows, or Program Files (x86): the folder follows the machine.
         const std::optional<std::string> rows[][2] = {
             {std::string("D:\\Gemeinsame Dateien"), std::string("D:\\Gemeinsame Dateien\\ESRI\\Raster\\")},
+            {std::string("D:\\Gemeinsame Dateien\\"), std::string("D:\\Gemeinsame Dateien\\ESRI\\Raster\\")},
             {std::string("C:\\Program Files (x86)\\Common Files"),
              std::string("C:\\Program Files (x86)\\Common Files\\ESRI\\Raster\\")},
             // Missing, empty or relative: the standard folder.
