@@ -6,7 +6,8 @@ set(sanitizers -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitiz
 file(GLOB pure_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/src/options/*.cpp
   ${PROJECT_SOURCE_DIR}/src/common/path.cpp
-  ${PROJECT_SOURCE_DIR}/src/discovery/version.cpp)
+  ${PROJECT_SOURCE_DIR}/src/discovery/version.cpp
+  ${PROJECT_SOURCE_DIR}/src/worker/run_outcome.cpp)
 add_library(qex_pure STATIC ${pure_sources})
 target_include_directories(qex_pure PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(qex_pure PUBLIC -g -O1 ${sanitizers})

@@ -1,10 +1,13 @@
-// Process entry: options, the progress window, the worker thread and the UI
-// thread's message loop. The exit code is always 0.
+// Process entry: options, the log, the progress window, the worker thread and
+// the UI thread's message loop. The exit code is 0 unless -exit_codes asks
+// for the worker's account of what failed.
 #include "app/progress_dialog.h"
 #include "common/control_ids.h"
+#include "common/run_log.h"
 #include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "options/option_set.h"
+#include "version.h"
 #include "worker/repair_worker.h"
 
 #include <windows.h>
@@ -126,6 +129,24 @@ std::string ShortPathOf(const std::string& path)
     return shortPath;
 }
 
+// -log:"path", opened once before the worker starts. A log that cannot be
+// opened changes nothing else: no message, the run goes on without it.
+void StartLog(const OptionSet& options)
+{
+    if (!options.Has("log") || !OpenRunLog(options.GetValue("log").value_or("")))
+        return;
+    LogLine({"RepairQEXApps ", REPAIR_VERSION, ", command line: ", GetCommandLineA()});
+}
+
+// The worker's thread ends with the run's exit code.
+DWORD ExitCodeOf(const unique_handle& worker)
+{
+    DWORD exitCode = 0;
+    if (!GetExitCodeThread(worker.get(), &exitCode) || exitCode == STILL_ACTIVE)
+        return 0;
+    return exitCode;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -142,6 +163,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     try {
         const std::string modulePath = ModulePath();
         options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath)), false);
+        StartLog(*options);
     } catch (const std::bad_alloc&) {
         return 0;
     }
@@ -159,10 +181,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // Without a thread of its own the work runs here, before the loop: the
     // window answers only once it is done, but the run still ends by itself
     // or by OK.
-    if (!worker)
-        RepairWorker(&context);
+    DWORD exitCode = worker ? 0 : RepairWorker(&context);
 
     RunMessageLoop(context.window);
     WaitForWorker(worker);
-    return 0;
+    if (worker)
+        exitCode = ExitCodeOf(worker);
+    return static_cast<int>(exitCode);
 }

@@ -1,6 +1,7 @@
 #include "common/process.h"
 
 #include "common/path.h"
+#include "common/run_log.h"
 #include "common/system_folder.h"
 
 #include <vector>
@@ -33,6 +34,28 @@ std::optional<unique_process_information> StartProcessInSystemFolder(const std::
 void WaitForProcess(const unique_process_information& process)
 {
     WaitForSingleObject(process.process.get(), INFINITE);
+}
+
+std::optional<DWORD> RunToEnd(const std::string& commandLine, DWORD creationFlags, const char* workingDirectory,
+                              bool (*succeeded)(DWORD exitCode))
+{
+    const std::optional<std::string> systemFolder = workingDirectory ? std::nullopt : SystemFolder();
+    const char* folder = workingDirectory ? workingDirectory : systemFolder ? systemFolder->c_str() : nullptr;
+    const std::string run = "run " + commandLine + " in " + (folder ? folder : "the current folder");
+    std::optional<unique_process_information> process = StartProcess(commandLine, creationFlags, folder);
+    if (!process) {
+        LogLine({run, ": failed to start, error ", std::to_string(GetLastError())});
+        return std::nullopt;
+    }
+    LogLine({run, ": started, waiting for it to end"});
+    WaitForProcess(*process);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process->process.get(), &exitCode)) {
+        LogLine({run, ": failed, no exit code, error ", std::to_string(GetLastError())});
+        return std::nullopt;
+    }
+    LogLine({run, succeeded(exitCode) ? ": ok" : ": failed", ", exit code ", std::to_string(exitCode)});
+    return exitCode;
 }
 
 std::string Quoted(const std::string& text)

@@ -8,11 +8,14 @@ constexpr int MaxReadAttempts = 4;
 
 } // namespace
 
-unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access)
+unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access, LONG* status)
 {
     unique_hkey key;
-    if (RegOpenKeyExA(root, subKey, 0, access, key.put()) != ERROR_SUCCESS)
+    const LONG result = RegOpenKeyExA(root, subKey, 0, access, key.put());
+    if (result != ERROR_SUCCESS)
         key.release();
+    if (status)
+        *status = result;
     return key;
 }
 

@@ -9,8 +9,9 @@
 #include <optional>
 #include <string>
 
-// A null owner when the key cannot be opened.
-unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access);
+// A null owner when the key cannot be opened; status, when given, receives
+// RegOpenKeyExA's result (ERROR_FILE_NOT_FOUND: the key is not there).
+unique_hkey OpenKey(HKEY root, const char* subKey, REGSAM access, LONG* status = nullptr);
 
 std::optional<std::string> ReadStringValue(HKEY key, const char* valueName);
 

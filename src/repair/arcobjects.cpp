@@ -1,6 +1,7 @@
 #include "repair/arcobjects.h"
 
 #include "common/path.h"
+#include "common/run_log.h"
 #include "discovery/host.h"
 #include "repair/com_servers.h"
 #include "repair/progress_row.h"
@@ -39,18 +40,23 @@ const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& h
 
 } // namespace
 
-bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
+bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* registryFailed)
 {
-    const std::vector<const char*>& libraries = LibrariesFor(FindHostVersion());
+    const std::optional<std::string> hostVersion = FindHostVersion();
+    const std::vector<const char*>& libraries = LibrariesFor(hostVersion);
     const std::string folder = JoinPath(hostDirectory, LibraryFolder);
     const int count = static_cast<int>(libraries.size());
+    LogLine({"register the ArcObjects libraries in ", folder, " for host version ", hostVersion.value_or("(none)"),
+             ": ", std::to_string(count), " to register"});
 
     std::optional<std::string> failedLibrary;
     for (int i = 0; i < count; ++i) {
         const std::string path = JoinPath(folder, libraries[i]);
-        // Missing, unloadable or not self-registering: skipped without a word.
-        if (ProbeModule(path) != SelfRegistering)
+        // Missing, unloadable or not self-registering: skipped without a word on the row.
+        if (ProbeModule(path) != SelfRegistering) {
+            LogLine({"skip ", path, ": missing, or not a self-registering module"});
             continue;
+        }
         ReportLabel(window, ArcObjectsRow, libraries[i]);
         if (!RegisterModule(path))
             NoteFailure(failedLibrary, libraries[i]);
@@ -62,6 +68,7 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window)
         ReportRowFailure(window, ArcObjectsRow, *failedLibrary);
 
     // The raster environment is repaired whatever was registered, the empty table included.
-    WriteRasterEnvironment();
+    if (WriteRasterEnvironment() == RegistryWrite::Failed && registryFailed)
+        *registryFailed = true;
     return !failedLibrary;
 }

@@ -6,4 +6,6 @@
 #include <string_view>
 
 // hostDirectory may or may not end with a backslash. window may be null.
-bool RegisterArcObjects(std::string_view hostDirectory, HWND window);
+// False when a library's registration failed. registryFailed, when given, is
+// set when the raster environment written at the end could not be written.
+bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* registryFailed = nullptr);

@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/process.h"
+#include "common/run_log.h"
 #include "common/seh_guard.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
@@ -19,10 +20,17 @@ constexpr char SideBySideUtility[] = "AsmBinder.dll";
 constexpr char ComUtility[] = "ComBridge.dll";
 
 constexpr char RegisterExport[] = "DllRegisterServer";
-constexpr char UnregisterExport[] = "DllUnregisterServer";
 constexpr char Regsvr32[] = "regsvr32.exe";
-constexpr char RegisterSwitches[] = "/s";
-constexpr char UnregisterSwitches[] = "/s /u";
+
+// The two directions of self-registration: the export, regsvr32's switches
+// for a module that cannot be loaded, and the word in the log.
+struct SelfRegistration {
+    const char* exportName;
+    const char* fallbackSwitches;
+    const char* verb;
+};
+constexpr SelfRegistration Registration{RegisterExport, "/s", "register "};
+constexpr SelfRegistration Unregistration{"DllUnregisterServer", "/s /u", "unregister "};
 
 // Mapping runs no code of the module and leaves its imports unresolved.
 constexpr DWORD MapOnly = DONT_RESOLVE_DLL_REFERENCES | LOAD_WITH_ALTERED_SEARCH_PATH;
@@ -55,28 +63,45 @@ int SweepPosition(int offset, int k, int n)
 // start with our own folder and the current one. Both paths quoted, since
 // the product lives under "Program Files". It starts in the system folder,
 // so the module's dependencies are never looked for in the caller's folder.
-void StartRegsvr32Fallback(const std::string& path, const char* switches)
+bool StartRegsvr32Fallback(const std::string& path, const char* switches)
 {
     // Nobody waits for it; its handles go at once.
-    StartProcessInSystemFolder(Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path),
-                               FallbackCreationFlags);
+    return StartProcessInSystemFolder(Quoted(SystemToolPath(Regsvr32)) + " " + switches + " " + Quoted(path),
+                                      FallbackCreationFlags)
+        .has_value();
 }
 
-bool CallSelfRegistrationExport(std::string_view path, const char* exportName, const char* fallbackSwitches)
+bool CallSelfRegistrationExport(std::string_view path, const SelfRegistration& how)
 {
     if (path.empty())
         return false;
-    std::string modulePath(path);
+    const std::string modulePath(path);
     unique_hmodule module(LoadLibraryExA(modulePath.c_str(), nullptr, LoadInFull));
     if (!module) {
-        StartRegsvr32Fallback(modulePath, fallbackSwitches);
+        const DWORD error = GetLastError();
+        const bool started = StartRegsvr32Fallback(modulePath, how.fallbackSwitches);
+        LogLine({how.verb, modulePath, ": failed, not loadable (error ", std::to_string(error), "), ",
+                 started ? "regsvr32 started" : "regsvr32 could not be started"});
         return false;
     }
     auto entry = reinterpret_cast<SelfRegistrationExport>(
-        reinterpret_cast<void*>(GetProcAddress(module.get(), exportName)));
+        reinterpret_cast<void*>(GetProcAddress(module.get(), how.exportName)));
+    if (!entry) {
+        LogLine({how.verb, modulePath, ": failed, no ", how.exportName});
+        return false;
+    }
     // A module that crashes in its export counts as failed and is still released.
     HRESULT status = E_FAIL;
-    return entry && CallGuarded(entry, status) && status == S_OK;
+    if (!CallGuarded(entry, status)) {
+        LogLine({how.verb, modulePath, ": failed, an exception in ", how.exportName});
+        return false;
+    }
+    if (status != S_OK) {
+        LogLine({how.verb, modulePath, ": failed, status ", HexCode(static_cast<unsigned long>(status))});
+        return false;
+    }
+    LogLine({how.verb, modulePath, ": ok"});
+    return true;
 }
 
 bool IsSelfRegistering(const std::string& path)
@@ -173,8 +198,11 @@ UtilityOutcome ApplyToCopy(const std::string& path, ModuleOperation operation)
 {
     if (!IsFile(path))
         return UtilityOutcome::Absent;
-    if (!IsSelfRegistering(path))
+    if (!IsSelfRegistering(path)) {
+        LogLine({operation == RegisterModule ? Registration.verb : Unregistration.verb, path,
+                 ": failed, not a self-registering module"});
         return UtilityOutcome::Failed;
+    }
     return operation(path) ? UtilityOutcome::Done : UtilityOutcome::Failed;
 }
 
@@ -197,9 +225,15 @@ UtilityOutcome ApplyToComUtility(const std::string& serverFolder, ModuleOperatio
 
 // With sxsRequired every utility must be done. Without it an absent one is
 // tolerated, but one that is there and fails is a failure of the row.
-bool UtilityFailed(UtilityOutcome outcome, bool sxsRequired)
+bool UtilityFailed(const char* utility, UtilityOutcome outcome, bool sxsRequired)
 {
-    return outcome == UtilityOutcome::Failed || (outcome == UtilityOutcome::Absent && sxsRequired);
+    const bool failed = outcome == UtilityOutcome::Failed || (outcome == UtilityOutcome::Absent && sxsRequired);
+    const char* text = outcome == UtilityOutcome::Done ? ": done"
+                       : outcome == UtilityOutcome::Failed ? ": failed"
+                       : failed ? ": absent, failed: the side-by-side utilities are required"
+                                : ": absent";
+    LogLine({"utility ", utility, text});
+    return failed;
 }
 
 } // namespace
@@ -216,12 +250,12 @@ ModuleProbe ProbeModule(std::string_view path)
 
 bool RegisterModule(std::string_view path)
 {
-    return CallSelfRegistrationExport(path, RegisterExport, RegisterSwitches);
+    return CallSelfRegistrationExport(path, Registration);
 }
 
 bool UnregisterModule(std::string_view path)
 {
-    return CallSelfRegistrationExport(path, UnregisterExport, UnregisterSwitches);
+    return CallSelfRegistrationExport(path, Unregistration);
 }
 
 int CountSelfRegisteringModules(std::string_view folder)
@@ -242,11 +276,13 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     if (installDir.empty())
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
+    LogLine({"register the COM servers in ", serverFolder, sxsRequired ? ", the utilities required" : ""});
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (UtilityFailed(ApplyToSideBySideUtility(serverFolder, RegisterModule), sxsRequired)) {
+    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, RegisterModule), sxsRequired)) {
         NoteFailure(failedFile, SideBySideUtility);
         if (sxsRequired) {
+            LogLine({"register the COM servers in ", serverFolder, ": stopped"});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }
@@ -254,9 +290,10 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     ReportPosition(window, ComRow, 1);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (UtilityFailed(ApplyToComUtility(serverFolder, RegisterModule), sxsRequired)) {
+    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, RegisterModule), sxsRequired)) {
         NoteFailure(failedFile, ComUtility);
         if (sxsRequired) {
+            LogLine({"register the COM servers in ", serverFolder, ": stopped"});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }
@@ -275,18 +312,19 @@ bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, 
     if (installDir.empty())
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
+    LogLine({"unregister the COM servers in ", serverFolder, sxsRequired ? ", the utilities required" : ""});
 
     std::optional<std::string> failedFile;
     SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window, failedFile);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (UtilityFailed(ApplyToComUtility(serverFolder, UnregisterModule), sxsRequired)) {
+    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, UnregisterModule), sxsRequired)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, ComUtility);
     }
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (UtilityFailed(ApplyToSideBySideUtility(serverFolder, UnregisterModule), sxsRequired)) {
+    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, UnregisterModule), sxsRequired)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, SideBySideUtility);
     }

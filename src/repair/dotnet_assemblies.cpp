@@ -3,6 +3,7 @@
 #include "common/path.h"
 #include "common/process.h"
 #include "common/registry.h"
+#include "common/run_log.h"
 #include "repair/progress_row.h"
 
 namespace {
@@ -10,7 +11,6 @@ namespace {
 constexpr char FrameworkKey[] = "SOFTWARE\\Microsoft\\.NETFramework";
 constexpr char InstallRootValue[] = "InstallRoot";
 constexpr char VersionPrefix[] = "v";
-constexpr char DotNetRuntimeVersion[] = "1.0.3705";
 constexpr char ServerFolderName[] = "bin\\ntx86";
 constexpr char RegasmFileName[] = "regasm.exe";
 constexpr char RegisterSwitch[] = "/codebase";
@@ -39,12 +39,9 @@ std::string RegasmCommandLine(const std::string& frameworkFolder, const char* sw
 // its native libraries must not be looked for in the caller's folder.
 bool RunRegasm(const std::string& commandLine)
 {
-    std::optional<unique_process_information> process = StartProcessInSystemFolder(commandLine, CREATE_NO_WINDOW);
-    if (!process)
-        return false;
-    WaitForProcess(*process);
-    DWORD exitCode = 1;
-    return GetExitCodeProcess(process->process.get(), &exitCode) && exitCode == 0;
+    const auto succeeded = [](DWORD exitCode) { return exitCode == 0; };
+    const std::optional<DWORD> exitCode = RunToEnd(commandLine, CREATE_NO_WINDOW, nullptr, succeeded);
+    return exitCode && succeeded(*exitCode);
 }
 
 bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText, HWND window)
@@ -59,6 +56,8 @@ bool RunRegasmOverAssemblies(std::string_view installDir, const char* switchText
         const char* assembly = ProductAssemblies[i - 1];
         ReportLabel(window, NetRow, assembly);
         // Without a framework folder there is nothing to start: a failed launch.
+        if (!frameworkFolder)
+            LogLine({"run regasm.exe for ", assembly, ": failed to start, no .NET Framework ", DotNetRuntimeVersion});
         if (!frameworkFolder || !RunRegasm(RegasmCommandLine(*frameworkFolder, switchText, serverFolder, assembly)))
             NoteFailure(failedAssembly, assembly);
         ReportPosition(window, NetRow, (100 * i) / AssemblyCount);

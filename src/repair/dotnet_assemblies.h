@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+// The framework whose regasm.exe registers the assemblies.
+constexpr char DotNetRuntimeVersion[] = "1.0.3705";
+
 // InstallRoot + "v" + version; nullopt for an empty version or a missing key.
 std::optional<std::string> FindDotNetDirectory(std::string_view version);
 

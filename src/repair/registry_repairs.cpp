@@ -1,14 +1,17 @@
 #include "repair/registry_repairs.h"
 
 #include "common/registry.h"
+#include "common/run_log.h"
 #include "common/unique_any.h"
 #include "discovery/host.h"
 #include "discovery/product.h"
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -39,50 +42,76 @@ bool IsRasterHost(const std::optional<std::string>& hostVersion)
     return hostVersion && *hostVersion == RasterHostVersion;
 }
 
-// The key must already exist: a host that never made it does not use it.
-// Each write stands alone; a failed one does not stop the next.
-void WriteRasterLocator()
+// One key's values, in order. The key must already exist: a host or a class
+// that never made it does not use it. Each write stands alone; a failed one
+// does not stop the next.
+RegistryWrite WriteValues(HKEY root, const char* rootName, const char* subKey,
+                          std::initializer_list<std::pair<const char*, std::string>> values, REGSAM access)
 {
-    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterKey, KEY_WRITE);
-    if (!key)
-        return;
-    WriteStringValue(key.get(), RasterLocatorValue, RasterLocatorData);
+    const std::string keyName = std::string(rootName) + "\\" + subKey;
+    LONG status = ERROR_SUCCESS;
+    unique_hkey key = OpenKey(root, subKey, access, &status);
+    if (!key) {
+        if (status == ERROR_FILE_NOT_FOUND) {
+            LogLine({"skip ", keyName, ": the key is not there"});
+            return RegistryWrite::NotWritten;
+        }
+        LogLine({"write ", keyName, ": failed to open the key, error ", std::to_string(status)});
+        return RegistryWrite::Failed;
+    }
+    RegistryWrite result = RegistryWrite::Written;
+    for (const auto& [name, data] : values) {
+        const bool written = WriteStringValue(key.get(), name, data);
+        LogLine({"write ", keyName, " \"", name, "\" = \"", data, written ? "\": ok" : "\": failed"});
+        if (!written)
+            result = RegistryWrite::Failed;
+    }
+    return result;
 }
 
-void WriteRasterHome(const std::string& rasterHome)
+RegistryWrite Combined(RegistryWrite first, RegistryWrite second)
 {
-    unique_hkey key = OpenKey(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, KEY_WRITE);
-    if (!key)
-        return;
-    WriteStringValue(key.get(), HomeValue, rasterHome);
-    WriteStringValue(key.get(), LumeraHomeValue, rasterHome);
-    WriteStringValue(key.get(), ArchValue, ArchData);
-    WriteStringValue(key.get(), ArchModeValue, ArchModeData);
+    if (first == RegistryWrite::Failed || second == RegistryWrite::Failed)
+        return RegistryWrite::Failed;
+    if (first == RegistryWrite::Written || second == RegistryWrite::Written)
+        return RegistryWrite::Written;
+    return RegistryWrite::NotWritten;
 }
 
 } // namespace
 
-void WriteRasterEnvironment()
+RegistryWrite WriteRasterEnvironment()
 {
-    if (!IsRasterHost(FindHostVersion()))
-        return;
+    const std::optional<std::string> hostVersion = FindHostVersion();
+    if (!IsRasterHost(hostVersion)) {
+        LogLine({"skip the raster environment: host version ", hostVersion.value_or("(none)")});
+        return RegistryWrite::NotWritten;
+    }
 
     // The product home only tells that the maker's software is there; it is not written.
     const std::optional<std::string> productHome = FindProductHome(RasterSharedVersion);
     const std::optional<std::string> extensionHome = FindExtensionHome(RasterExtensionVersion);
-    if (!productHome && !extensionHome)
-        return;
+    if (!productHome && !extensionHome) {
+        LogLine({"skip the raster environment: no QEX ", RasterSharedVersion, " and no extension ",
+                 RasterExtensionVersion});
+        return RegistryWrite::NotWritten;
+    }
 
-    WriteRasterLocator();
     // Without an extension, the folder that the host itself looks in when
     // these values are missing: the value written is the folder read back.
-    WriteRasterHome(extensionHome ? *extensionHome : CommonRasterHome());
+    const std::string rasterHome = extensionHome ? *extensionHome : CommonRasterHome();
+    const RegistryWrite locator = WriteValues(HKEY_LOCAL_MACHINE, "HKLM", RasterKey,
+                                              {{RasterLocatorValue, RasterLocatorData}}, KEY_WRITE);
+    const RegistryWrite environment =
+        WriteValues(HKEY_LOCAL_MACHINE, "HKLM", RasterEnvironmentKey,
+                    {{HomeValue, rasterHome}, {LumeraHomeValue, rasterHome}, {ArchValue, ArchData},
+                     {ArchModeValue, ArchModeData}},
+                    KEY_WRITE);
+    return Combined(locator, environment);
 }
 
-bool FixThreadingModel()
+RegistryWrite FixThreadingModel()
 {
-    unique_hkey key = OpenKey(HKEY_CLASSES_ROOT, ThreadingModelKey, KEY_ALL_ACCESS);
-    if (!key)
-        return false;
-    return WriteStringValue(key.get(), ThreadingModelValue, ThreadingModelData);
+    return WriteValues(HKEY_CLASSES_ROOT, "HKCR", ThreadingModelKey, {{ThreadingModelValue, ThreadingModelData}},
+                       KEY_ALL_ACCESS);
 }

@@ -3,6 +3,7 @@
 #include "common/file_copy.h"
 #include "common/path.h"
 #include "common/process.h"
+#include "common/run_log.h"
 #include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "discovery/host.h"
@@ -11,6 +12,7 @@
 #include "repair/arcobjects.h"
 #include "repair/com_servers.h"
 #include "repair/registry_repairs.h"
+#include "worker/run_outcome.h"
 
 #include <cstdlib>
 #include <vector>
@@ -19,7 +21,6 @@ namespace {
 
 constexpr char PatchProductVersion[] = "8.7.0";   // shared version that carries the patch installers
 constexpr char PatchedExtensionVersion[] = "8.3"; // extension that needs the second patch
-constexpr char LumeraVersion[] = "8.7";
 constexpr char HostFallbackFolder[] = "archome\\ntx86\\";
 constexpr char Patch1Folder[] = "Install\\Patch1\\";
 constexpr char Patch2Folder[] = "Install\\Patch2\\";
@@ -59,11 +60,13 @@ std::string ShortPath(const std::string& path)
 }
 
 // Runs the side-by-side patch installer that the machine still lacks and
-// waits for it; host version "8.3.0" only.
-void RunPatchStep(bool& sxsRequired)
+// waits for it; host version "8.3.0" only. patchFailed: it could not be
+// started, or ended with a code that is no success.
+void RunPatchStep(bool& sxsRequired, bool& patchFailed)
 {
     std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
+        LogLine({"skip the side-by-side patch: no QEX ", PatchProductVersion, "; the utilities not required"});
         sxsRequired = false;
         return;
     }
@@ -80,32 +83,34 @@ void RunPatchStep(bool& sxsRequired)
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
         // A home too long for the buffers is refused, never cut into another path.
-        std::optional<unique_process_information> installer;
+        std::optional<DWORD> exitCode;
         if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
-            installer = StartProcess(commandLine, 0, workingDirectory.c_str());
-        if (installer)
-            WaitForProcess(*installer);
+            exitCode = RunToEnd(commandLine, 0, workingDirectory.c_str(),
+                                [](DWORD code) { return IsPatchSuccess(code); });
         else
+            LogLine({"run ", commandLine, ": failed to start, the path is too long"});
+        patchFailed = !exitCode || !IsPatchSuccess(*exitCode);
+        if (!exitCode)
             ReportPatchLaunchFailure();
+    } else {
+        LogLine({"skip the side-by-side patch: installed"});
     }
     sxsRequired = true;
 }
 
-void DecideSideBySide(const OptionSet& options, bool& sxsRequired)
+void DecideSideBySide(const OptionSet& options, bool& sxsRequired, bool& patchFailed)
 {
     if (options.Has("sxs_required")) {
         sxsRequired = SxsRequiredOption(options);
-        return;
+    } else if (const std::optional<std::string> version = FindHostVersion()) {
+        if (*version == "8.3.0")
+            RunPatchStep(sxsRequired, patchFailed);
+        else if (*version == "9.0.0.0")
+            sxsRequired = false;
+        else if (*version == "9.1")
+            sxsRequired = true;
     }
-    const std::optional<std::string> version = FindHostVersion();
-    if (!version)
-        return;
-    if (*version == "8.3.0")
-        RunPatchStep(sxsRequired);
-    else if (*version == "9.0.0.0")
-        sxsRequired = false;
-    else if (*version == "9.1")
-        sxsRequired = true;
+    LogLine({"side-by-side utilities ", sxsRequired ? "required" : "not required"});
 }
 
 std::optional<std::string> LumeraTarget(const OptionSet& options)
@@ -115,22 +120,38 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
     return FindLumeraHome(LumeraVersion);
 }
 
-void CopyFromHost(const OptionSet& options)
+// False only when both homes are known and no complete copy was put in place.
+bool CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
+                const std::optional<std::string>& target)
 {
-    const std::optional<std::string> source =
-        options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
-    const std::optional<std::string> target = LumeraTarget(options);
-    if (source && target)
-        ReplaceWithCompleteCopy(*source + HostAfCore, JoinPath(*target, LumeraAfCore));
+    if (!source || !target) {
+        LogLine({"skip the AfCore.dll copy: no ", !source ? sourceName : "LUMERA", " home"});
+        return true;
+    }
+    const std::string targetFile = JoinPath(*target, LumeraAfCore);
+    const std::optional<std::string> failure = ReplaceWithCompleteCopy(*source, targetFile);
+    if (failure)
+        LogLine({"copy ", *source, " over ", targetFile, ": failed, ", *failure});
+    else
+        LogLine({"copy ", *source, " over ", targetFile, ": ok"});
+    return !failure;
 }
 
-void CopyFromProduct(const OptionSet& options)
+bool CopyFromHost(const OptionSet& options)
 {
-    const std::optional<std::string> source =
+    const std::optional<std::string> home =
+        options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
+    const std::optional<std::string> source = home ? std::optional<std::string>(*home + HostAfCore) : std::nullopt;
+    return CopyAfCore(source, "host", LumeraTarget(options));
+}
+
+bool CopyFromProduct(const OptionSet& options)
+{
+    const std::optional<std::string> home =
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
-    const std::optional<std::string> target = LumeraTarget(options);
-    if (source && target)
-        ReplaceWithCompleteCopy(JoinPath(*source, ProductAfCore), JoinPath(*target, LumeraAfCore));
+    const std::optional<std::string> source =
+        home ? std::optional<std::string>(JoinPath(*home, ProductAfCore)) : std::nullopt;
+    return CopyAfCore(source, "QEX", LumeraTarget(options));
 }
 
 } // namespace
@@ -142,40 +163,54 @@ bool SxsRequiredOption(const OptionSet& options)
 }
 
 std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
-                                      std::optional<std::string>& comRowFailure)
+                                      RunOutcome& outcome)
 {
     std::optional<std::string> hostHome;
     if (options.Has("arcgis_home")) {
         hostHome = DirectoryOption(options, "arcgis_home");
+        LogLine({"skip the raster environment and the raster folder: the host home is given"});
     } else if ((hostHome = FindHostHome())) {
-        WriteRasterEnvironment();
+        if (WriteRasterEnvironment() == RegistryWrite::Failed)
+            outcome.registryNotWritten = true;
         if (const std::optional<std::string> rasterHome = FindRasterHome()) {
-            DecideSideBySide(options, sxsRequired);
+            DecideSideBySide(options, sxsRequired, outcome.patchFailed);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
-            if (options.Has("repair_qex_com") || !options.Any()) {
-                RegisterProductComServers(*rasterHome, sxsRequired, context.window, comRowFailure);
-                FixThreadingModel();
+            if (options.Has("repair_qex_com") || StepOptionCount(options) == 0) {
+                NotePass(outcome.comRow, RegisterProductComServers(*rasterHome, sxsRequired, context.window,
+                                                                   outcome.comRowFailedFile));
+                if (FixThreadingModel() == RegistryWrite::Failed)
+                    outcome.registryNotWritten = true;
+            } else {
+                LogLine({"skip the COM servers of the raster folder: not selected"});
             }
+        } else {
+            LogLine({"skip the side-by-side decision and the raster folder's COM servers: no raster folder"});
         }
     } else if (const std::optional<std::string> home = FindProductHome(PatchProductVersion)) {
         hostHome = JoinPath(*home, HostFallbackFolder);
+        LogLine({"skip the raster environment and the raster folder: no host"});
     }
 
-    if (hostHome)
-        RegisterArcObjects(*hostHome, context.window);
+    if (hostHome) {
+        bool registryFailed = false;
+        NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed));
+        outcome.registryNotWritten |= registryFailed;
+    } else {
+        LogLine({"skip the host repair: no host"});
+    }
     return hostHome;
 }
 
-void SyncAfCore(const OptionSet& options)
+bool SyncAfCore(const OptionSet& options)
 {
     const std::optional<std::string> version = FindHostVersion();
-    if (!version) {
-        CopyFromProduct(options);
-        return;
-    }
+    if (!version)
+        return CopyFromProduct(options);
     const double number = std::strtod(version->c_str(), nullptr);
     if (number == 9.0 || number == 9.1)
-        CopyFromHost(options);
-    else if (number == 8.3)
-        CopyFromProduct(options);
+        return CopyFromHost(options);
+    if (number == 8.3)
+        return CopyFromProduct(options);
+    LogLine({"skip the AfCore.dll copy: host version ", *version});
+    return true;
 }

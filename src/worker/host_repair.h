@@ -3,6 +3,7 @@
 // AfCore.dll synchronisation into the imaging product.
 #pragma once
 
+#include "worker/run_outcome.h"
 #include "worker/worker_context.h"
 
 #include <optional>
@@ -10,13 +11,17 @@
 
 class OptionSet;
 
-// Reads and may change sxsRequired. Returns the host home it settled on;
-// comRowFailure receives the first file that failed in the raster folder's
-// COM registration, if any.
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
-                                      std::optional<std::string>& comRowFailure);
+// The LUMERA version whose home receives AfCore.dll.
+constexpr char LumeraVersion[] = "8.7";
 
-void SyncAfCore(const OptionSet& options);
+// Reads and may change sxsRequired. Returns the host home it settled on;
+// outcome receives what its passes did (the raster folder's on the COM row,
+// the ArcObjects row) and what else failed (registry, patch installer).
+std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
+                                      RunOutcome& outcome);
+
+// False when both homes were known and no complete copy could be put in place.
+bool SyncAfCore(const OptionSet& options);
 
 // "sxs_required" read as a decimal integer equal to 1; an option without a
 // value reads as another number.

@@ -1,7 +1,9 @@
 #include "worker/repair_worker.h"
 
 #include "common/messages.h"
+#include "common/run_log.h"
 #include "common/system_folder.h"
+#include "discovery/host.h"
 #include "discovery/product.h"
 #include "options/option_set.h"
 #include "repair/com_servers.h"
@@ -9,6 +11,7 @@
 #include "repair/progress_row.h"
 #include "repair/registry_repairs.h"
 #include "worker/host_repair.h"
+#include "worker/run_outcome.h"
 
 #include <objbase.h>
 
@@ -40,10 +43,12 @@ struct ComApartment {
     }
 };
 
-// The named option is present; or "silent"/"nogui" is the only option; or there is none.
+// The named option is present; or "silent"/"nogui" is the only option; or
+// there is none. "log" and "exit_codes" are not counted: they choose no step.
 bool IsStepSelected(const OptionSet& options, const char* name)
 {
-    return (options.Any() && options.Has(name)) || (options.Count() == 1 && silentMode) || !options.Any();
+    const int count = StepOptionCount(options);
+    return (count > 0 && options.Has(name)) || (count == 1 && silentMode) || count == 0;
 }
 
 std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxsRequired)
@@ -57,60 +62,124 @@ std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxs
     return TypedHome(home);
 }
 
-void RunCleanup(HWND window, const std::string& productHome, bool sxsRequired)
+// What the run starts from, for the log only.
+void LogWhatIsInstalled(const OptionSet& options, const std::optional<std::string>& productHome)
+{
+    if (!RunLogOpen())
+        return;
+    const std::string notFound = "not found";
+    LogLine({"host: home ", FindHostHome().value_or(notFound), ", version ", FindHostVersion().value_or(notFound)});
+    LogLine({"raster folder: ", FindRasterHome().value_or(notFound)});
+    const std::optional<std::string> shared = FindLatestSharedVersion();
+    LogLine({"QEX: shared version ", shared.value_or(notFound), ", home ", FindProductHome(shared).value_or(notFound)});
+    if (options.Has("qex_home"))
+        LogLine({"QEX: home given: ", productHome.value_or("none")});
+    LogLine({".NET Framework ", DotNetRuntimeVersion, ": ", FindDotNetDirectory(DotNetRuntimeVersion).value_or(notFound)});
+    LogLine({"LUMERA ", LumeraVersion, ": home ", FindLumeraHome(LumeraVersion).value_or(notFound)});
+}
+
+void LogSkipped(const char* step, const char* why)
+{
+    LogLine({"skip ", step, ": ", why});
+}
+
+void RunCleanup(HWND window, const std::optional<std::string>& productHome, bool sxsRequired, RunOutcome& outcome)
 {
     for (int id : ArcObjectsRowControls)
         ShowWindow(GetDlgItem(window, id), SW_HIDE);
     SetDlgItemTextA(window, IDC_COM_CAPTION, CleanupComCaption);
     SetDlgItemTextA(window, IDC_NET_CAPTION, CleanupNetCaption);
-    UnregisterProductComServers(productHome, sxsRequired, window);
-    UnregisterAssemblies(productHome, window);
+    if (!productHome) {
+        outcome.noProductInstallation = true;
+        LogSkipped("the cleanup", "no QEX home");
+        return;
+    }
+    NotePass(outcome.comRow, UnregisterProductComServers(*productHome, sxsRequired, window));
+    NotePass(outcome.netRow, UnregisterAssemblies(*productHome, window));
 }
 
 // The product's pass on the COM row, which the raster folder's pass may have
 // used already: the row starts again from the hourglass, unless that pass
 // failed, whose failure then stays shown to the end of the run.
-void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired,
-                            const std::optional<std::string>& rasterFailure)
+void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired, RunOutcome& outcome)
 {
+    const std::optional<std::string> rasterFailure = outcome.comRowFailedFile;
     if (!rasterFailure)
         ReportStatus(window, ComRow, STATUS_CODE_PENDING);
-    RegisterProductComServers(productHome, sxsRequired, window);
+    std::optional<std::string> failedFile;
+    NotePass(outcome.comRow, RegisterProductComServers(productHome, sxsRequired, window, failedFile));
     if (rasterFailure)
         ReportRowFailure(window, ComRow, *rasterFailure);
+    else
+        outcome.comRowFailedFile = failedFile;
 }
 
 void RunRepair(const WorkerContext& context, const OptionSet& options, const std::optional<std::string>& productHome,
-               bool& sxsRequired)
+               bool& sxsRequired, RunOutcome& outcome)
 {
-    std::optional<std::string> rasterFailure;
     if (IsStepSelected(options, "repair_arcgis"))
-        RepairHost(context, options, sxsRequired, rasterFailure);
+        RepairHost(context, options, sxsRequired, outcome);
+    else
+        LogSkipped("the host repair", "not selected");
+
     if (productHome) {
         if (IsStepSelected(options, "repair_qex_com"))
-            RegisterProductServers(context.window, *productHome, sxsRequired, rasterFailure);
+            RegisterProductServers(context.window, *productHome, sxsRequired, outcome);
+        else
+            LogSkipped("the QEX COM servers", "not selected");
         if (IsStepSelected(options, "repair_qex_net"))
-            RegisterAssemblies(*productHome, context.window);
-        FixThreadingModel();
+            NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window));
+        else
+            LogSkipped("the QEX assemblies", "not selected");
+        if (FixThreadingModel() == RegistryWrite::Failed)
+            outcome.registryNotWritten = true;
+    } else {
+        outcome.noProductInstallation =
+            IsStepSelected(options, "repair_qex_com") || IsStepSelected(options, "repair_qex_net");
+        LogSkipped("the QEX COM servers, assemblies and threading model", "no QEX home");
     }
-    if (IsStepSelected(options, "sync_afcore"))
-        SyncAfCore(options);
+
+    if (!IsStepSelected(options, "sync_afcore"))
+        LogSkipped("the AfCore.dll copy", "not selected");
+    else if (!SyncAfCore(options))
+        outcome.afCoreNotReplaced = true;
 }
 
 // The cleanup or the repair. Whatever a step meets (memory running out, say),
 // nothing leaves this thread: the step that was working stays unfinished on
 // its row, the later ones are skipped, and the run still finishes.
-void RunSteps(const WorkerContext& context, const OptionSet& options)
+void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome& outcome)
 {
     try {
         bool sxsRequired = true;
         const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
-        if (options.Has("cleanup") && options.Count() == 1)
-            RunCleanup(context.window, productHome.value_or(""), sxsRequired);
+        LogWhatIsInstalled(options, productHome);
+        if (options.Has("cleanup") && StepOptionCount(options) == 1)
+            RunCleanup(context.window, productHome, sxsRequired, outcome);
         else
-            RunRepair(context, options, productHome, sxsRequired);
+            RunRepair(context, options, productHome, sxsRequired, outcome);
     } catch (...) {
     }
+}
+
+// The log's last lines, and the exit code they name: 0 unless -exit_codes.
+DWORD EndRun(const OptionSet& options, RunOutcome& outcome)
+{
+    const std::string comFile = outcome.comRowFailedFile ? " (" + *outcome.comRowFailedFile + ")" : "";
+    LogLine({"row COM servers: ", RowOutcomeText(outcome.comRow), comFile});
+    LogLine({"row .NET assemblies: ", RowOutcomeText(outcome.netRow)});
+    LogLine({"row ArcObjects: ", RowOutcomeText(outcome.arcObjectsRow)});
+
+    const bool exitCodes = options.Has("exit_codes");
+    outcome.logNotWritten = RunLogFailed();
+    DWORD exitCode = exitCodes ? ExitCodeBits(outcome) : 0;
+    LogLine({"done, exit code ", std::to_string(exitCode)});
+    // The last line itself may fail to be written: the code still says so.
+    if (exitCodes && RunLogFailed() && !outcome.logNotWritten) {
+        outcome.logNotWritten = true;
+        exitCode = ExitCodeBits(outcome);
+    }
+    return exitCode;
 }
 
 // Lets the user close the window; in silent mode closes it.
@@ -123,7 +192,7 @@ void Finish(HWND window)
         SendMessageA(window, UM_FINISH, 0, 0);
 }
 
-void Run(const WorkerContext& context, const OptionSet& options)
+DWORD Run(const WorkerContext& context, const OptionSet& options)
 {
     if (options.Has("silent") || options.Has("nogui"))
         silentMode = true;
@@ -132,8 +201,11 @@ void Run(const WorkerContext& context, const OptionSet& options)
     if (com.result != S_OK && !silentMode)
         MessageBoxA(nullptr, ComInitFailed, ErrorCaption, MB_OK | MB_ICONERROR);
 
-    RunSteps(context, options);
+    RunOutcome outcome;
+    RunSteps(context, options, outcome);
+    const DWORD exitCode = EndRun(options, outcome);
     Finish(context.window);
+    return exitCode;
 }
 
 } // namespace
@@ -141,6 +213,5 @@ void Run(const WorkerContext& context, const OptionSet& options)
 DWORD WINAPI RepairWorker(LPVOID parameter)
 {
     const WorkerContext& context = *static_cast<const WorkerContext*>(parameter);
-    Run(context, *context.options);
-    return 0;
+    return Run(context, *context.options);
 }

@@ -3,5 +3,6 @@
 
 #include "worker/worker_context.h"
 
-// Thread routine; its parameter is a WorkerContext*. Ends its thread with 0.
+// Thread routine; its parameter is a WorkerContext*. Its thread's exit code is
+// the process's: 0, or with -exit_codes the sum of what failed.
 DWORD WINAPI RepairWorker(LPVOID parameter);

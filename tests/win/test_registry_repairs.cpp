@@ -252,24 +252,24 @@ TEST_CASE("threading model: Both on the class's InprocServer32 key")
     ScopedKey server(HKEY_CLASSES_ROOT, ClassServerKey);
     REQUIRE(server.SetString("ThreadingModel", "Apartment"));
 
-    CHECK(FixThreadingModel());
+    CHECK(FixThreadingModel() == RegistryWrite::Written);
 
     CHECK(ReadString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").value_or("(absent)") == "Both");
     CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").size() == 5);
 }
 
-TEST_CASE("threading model: a class that is not registered gives false and nothing is created")
+TEST_CASE("threading model: a class that is not registered is not written and nothing is created")
 {
     SUBCASE("no class key")
     {
         REQUIRE_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
-        CHECK_FALSE(FixThreadingModel());
+        CHECK(FixThreadingModel() == RegistryWrite::NotWritten);
         CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     }
     SUBCASE("class key without InprocServer32")
     {
         ScopedKey classOnly(HKEY_CLASSES_ROOT, ClassKey);
-        CHECK_FALSE(FixThreadingModel());
+        CHECK(FixThreadingModel() == RegistryWrite::NotWritten);
         CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassServerKey));
     }
 }
