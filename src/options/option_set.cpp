@@ -126,6 +126,16 @@ bool OptionSet::TryGetValue(std::string_view name, std::optional<std::string>& v
     return true;
 }
 
+int StepOptionCount(const OptionSet& options)
+{
+    const bool caseSensitive = options.CaseSensitive();
+    int count = 0;
+    for (const OptionSet::Entry& entry : options.Entries())
+        if (!NamesMatch(entry.name, "log", caseSensitive) && !NamesMatch(entry.name, "exit_codes", caseSensitive))
+            ++count;
+    return count;
+}
+
 namespace {
 
 // Path text compares as Windows compares file names here: ASCII letters

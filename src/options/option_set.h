@@ -41,6 +41,9 @@ private:
     bool caseSensitive_;
 };
 
+// Count without "log" and "exit_codes": they say how a run reports, never which steps it runs.
+int StepOptionCount(const OptionSet& options);
+
 // The options part of a Windows command line. Started the usual way, the
 // line begins with the program's own path; a launcher that names the program
 // separately may pass the options alone. So the first word is skipped only

@@ -118,6 +118,15 @@ TEST_CASE("duplicates, tabs and one-character prefixes")
     CHECK_FALSE(doubled.Has("silent"));
 }
 
+TEST_CASE("\"log\" and \"exit_codes\", every occurrence, are left out of the count of step options")
+{
+    CHECK(StepOptionCount(OptionSet("-silent -log:x")) == 1);
+    CHECK(StepOptionCount(OptionSet("-cleanup -exit_codes")) == 1);
+    CHECK(StepOptionCount(OptionSet("-LOG:\"C:\\a b.txt\" -Exit_Codes /log")) == 0);
+    CHECK(StepOptionCount(OptionSet("-logfile -log")) == 1);
+    CHECK(StepOptionCount(OptionSet("-LOG -Exit_Codes -log", true)) == 2);
+}
+
 TEST_CASE("a whole line is scanned, program path included")
 {
     OptionSet set("\"C:\\Tools\\my-app\\Repair.exe\" -silent");
