@@ -141,7 +141,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::optional<OptionSet> options;
     try {
         const std::string modulePath = ModulePath();
-        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath)), false);
+        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullPath), false);
     } catch (const std::bad_alloc&) {
         return 0;
     }
