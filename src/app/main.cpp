@@ -162,7 +162,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::optional<OptionSet> options;
     try {
         const std::string modulePath = ModulePath();
-        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath)), false);
+        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullPath), false);
         StartLog(*options);
     } catch (const std::bad_alloc&) {
         return 0;

@@ -3,7 +3,6 @@
 #include "common/path.h"
 
 #include <new>
-#include <vector>
 
 std::optional<std::string> SystemFolder()
 {
@@ -28,18 +27,24 @@ HMODULE LoadSystemLibrary(const char* fileName) noexcept
     }
 }
 
+std::optional<std::string> FullPath(const std::string& path)
+{
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::nullopt;
+    std::string full(needed, '\0');
+    const DWORD length = GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed)
+        return std::nullopt;
+    full.resize(length);
+    return full;
+}
+
 std::optional<std::string> TypedHome(std::optional<std::string> typed)
 {
     if (!typed || typed->empty() || !IsPathText(*typed))
         return std::nullopt;
     if (IsAbsolutePath(*typed))
         return typed;
-    const DWORD needed = GetFullPathNameA(typed->c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return std::nullopt;
-    std::vector<char> full(needed + 1, '\0');
-    const DWORD length = GetFullPathNameA(typed->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0 || length >= full.size())
-        return std::nullopt;
-    return std::string(full.data(), length);
+    return FullPath(*typed);
 }

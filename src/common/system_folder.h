@@ -15,6 +15,10 @@ std::optional<std::string> SystemFolder();
 // Null when it cannot be loaded.
 HMODULE LoadSystemLibrary(const char* fileName) noexcept;
 
+// The path made full against the current folder, as GetFullPathNameA makes
+// it; nullopt when it cannot.
+std::optional<std::string> FullPath(const std::string& path);
+
 // A directory typed on the command line. Empty, or holding what no path
 // holds, is no directory; a relative one is made absolute against the
 // current folder, as its author meant.

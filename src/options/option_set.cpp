@@ -175,6 +175,19 @@ std::string_view WithoutDotSegments(std::string_view word)
     }
 }
 
+// What is known of the program's own file.
+struct Program {
+    std::string_view modulePath;
+    std::string_view shortPath;
+    const FullPathFunction& fullPathOf;
+};
+
+std::string_view FileNameOf(std::string_view path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
 // The word is the full path, or a relative path that the full path ends with
 // at a separator.
 bool WordNamesPath(std::string_view word, std::string_view fullPath)
@@ -193,9 +206,36 @@ bool WordNamesPath(std::string_view word, std::string_view fullPath)
     return false;
 }
 
-bool WordNamesProgram(std::string_view word, std::string_view modulePath, std::string_view shortPath)
+// Only text that ends with the program's file name can name it once made
+// full: nothing else is worth asking the platform about.
+bool EndsWithFileName(std::string_view text, const Program& program)
 {
-    return WordNamesPath(word, modulePath) || WordNamesPath(word, shortPath);
+    for (std::string_view path : {program.modulePath, program.shortPath}) {
+        const std::string_view name = FileNameOf(path);
+        if (!name.empty() && (EndsWithPath(text, name) || EndsWithPath(text, WithoutExe(name))))
+            return true;
+    }
+    return false;
+}
+
+// The text, made full, is the program's path, with or without its ".exe".
+bool FullSpellingNamesProgram(std::string_view text, const Program& program)
+{
+    if (!program.fullPathOf || !EndsWithFileName(text, program))
+        return false;
+    const std::optional<std::string> full = program.fullPathOf(std::string(text));
+    if (!full)
+        return false;
+    for (std::string_view path : {program.modulePath, program.shortPath})
+        if (!path.empty() && (SamePath(*full, path) || SamePath(*full, WithoutExe(path))))
+            return true;
+    return false;
+}
+
+bool WordNamesProgram(std::string_view word, const Program& program)
+{
+    return WordNamesPath(word, program.modulePath) || WordNamesPath(word, program.shortPath) ||
+           FullSpellingNamesProgram(word, program);
 }
 
 bool EndsWord(const char* p)
@@ -217,19 +257,35 @@ const char* AfterUnquotedFullPath(const char* commandLine, std::string_view full
     return nullptr;
 }
 
+// The same in another spelling, spaces and all: the shortest head of the line
+// that ends a word and names the program once made full.
+const char* AfterUnquotedFullSpelling(const char* commandLine, const Program& program)
+{
+    if (!program.fullPathOf)
+        return nullptr;
+    for (const char* end = commandLine; *end; ++end) {
+        const std::string_view head(commandLine, static_cast<size_t>(end - commandLine) + 1);
+        if (EndsWord(end + 1) && FullSpellingNamesProgram(head, program))
+            return end + 1;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath)
+const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath,
+                            const FullPathFunction& fullPathOf)
 {
     if (!commandLine)
         return nullptr;
+    const Program program{modulePath, shortPath, fullPathOf};
     const char* p = commandLine;
     if (*p == '"') {
         ++p;
         while (*p && *p != '"')
             ++p;
         const std::string_view word(commandLine + 1, static_cast<size_t>(p - commandLine - 1));
-        if (!WordNamesProgram(word, modulePath, shortPath))
+        if (!WordNamesProgram(word, program))
             return commandLine;
         return *p == '"' ? p + 1 : p;
     }
@@ -239,5 +295,9 @@ const char* SkipProgramPath(const char* commandLine, std::string_view modulePath
     while (!EndsWord(p))
         ++p;
     const std::string_view word(commandLine, static_cast<size_t>(p - commandLine));
-    return WordNamesProgram(word, modulePath, shortPath) ? p : commandLine;
+    if (WordNamesPath(word, modulePath) || WordNamesPath(word, shortPath))
+        return p;
+    if (const char* rest = AfterUnquotedFullSpelling(commandLine, program))
+        return rest;
+    return commandLine;
 }

@@ -2,6 +2,7 @@
 // "-name:\"value with spaces\"". Platform-free.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,14 +45,20 @@ private:
 // Count without "log" and "exit_codes": they say how a run reports, never which steps it runs.
 int StepOptionCount(const OptionSet& options);
 
+// A path as the platform makes it full (the current folder, "." and "..",
+// runs of separators resolved); nullopt when it cannot.
+using FullPathFunction = std::function<std::optional<std::string>(const std::string& path)>;
+
 // The options part of a Windows command line. Started the usual way, the
 // line begins with the program's own path; a launcher that names the program
 // separately may pass the options alone. So the first word is skipped only
 // when it names this program: modulePath or shortPath (its file as the loader
 // gives it, and the short form of that) whole, or a relative path that they
-// end with (RepairQEXApps, ..\bin\RepairQEXApps.exe). Letters compare without
-// regard to case, a "/" counts as a backslash, ".exe" may be left out. In
-// double quotes the word ends at the closing quote; without them a full path
-// may hold spaces and is skipped whole. Otherwise the whole line is options.
-// Null gives null.
-const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath);
+// end with (RepairQEXApps, ..\bin\RepairQEXApps.exe), or any spelling that
+// fullPathOf makes into one of them (C:\kit\\RepairQEXApps.exe). Letters
+// compare without regard to case, a "/" counts as a backslash, ".exe" may be
+// left out. In double quotes the word ends at the closing quote; without them
+// a full path may hold spaces and is skipped whole. Otherwise the whole line
+// is options. Null gives null.
+const char* SkipProgramPath(const char* commandLine, std::string_view modulePath, std::string_view shortPath,
+                            const FullPathFunction& fullPathOf = nullptr);

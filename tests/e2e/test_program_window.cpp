@@ -48,6 +48,7 @@ std::string LineFor(const std::string& program, const std::string& options, bool
 // any moment fails at once and the run is ended.
 void CheckHiddenRun(const std::string& program, const std::string& options, bool optionsAlone = false)
 {
+    CAPTURE(program);
     CAPTURE(options);
     CAPTURE(optionsAlone);
     HeldWork work;
@@ -131,6 +132,8 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
     const std::string program = folder.Path() + "\\RepairQEXApps.exe";
     REQUIRE(CopyFileA(ProgramPath().c_str(), program.c_str(), FALSE));
     CheckHiddenRun(program, "-nogui");
+    // As a batch file writes "%~dp0\RepairQEXApps.exe": a doubled backslash.
+    CheckHiddenRun(folder.Path() + "\\\\RepairQEXApps.exe", "-nogui");
 
     // -silent is still the only option: the window shows, the run closes itself.
     CheckSilentRun(program, "-silent");

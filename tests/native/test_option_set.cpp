@@ -152,9 +152,11 @@ TEST_CASE("the program's own path is skipped only when the line starts with it")
     const std::string shortModule = "C:\\Tools\\MY-APP~1\\REPAIR~1.EXE";
     const std::string spaced = "C:\\x\\a -nogui b\\RepairQEXApps.exe";
     struct Case {
-        const char* line;
+        std::string line;
         std::string modulePath;
         std::string rest; // what SkipProgramPath leaves
+        // The one text that the platform makes full here, and what it gives.
+        std::string asked = "", full = "";
     };
     const Case cases[] = {
         {"\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", module, " -silent"},
@@ -184,6 +186,20 @@ TEST_CASE("the program's own path is skipped only when the line starts with it")
         {"c:\\X\\A -NOGUI B\\RepairQEXApps -silent", spaced, " -silent"},
         {"C:\\x\\a -nogui b\\RepairQEXApps.exe", spaced, ""},
         {"-silent", spaced, "-silent"},
+        // Written as launchers write it: the platform's full path is the program's.
+        {"\"C:\\Tools\\my-app\\\\RepairQEXApps.exe\" -nogui", module, " -nogui",
+         "C:\\Tools\\my-app\\\\RepairQEXApps.exe", module},
+        {"C:\\Tools\\my-app\\.\\x\\..\\RepairQEXApps.exe -nogui", module, " -nogui",
+         "C:\\Tools\\my-app\\.\\x\\..\\RepairQEXApps.exe", module},
+        {"C://Tools//my-app/RepairQEXApps -nogui", module, " -nogui", "C://Tools//my-app/RepairQEXApps",
+         "C:\\Tools\\my-app\\RepairQEXApps"},
+        {"\".\\x\\..\\RepairQEXApps.exe\" -nogui", module, " -nogui", ".\\x\\..\\RepairQEXApps.exe", module},
+        {"C:\\TOOLS\\MY-APP~1\\\\repair~1.exe -nogui", module, " -nogui", "C:\\TOOLS\\MY-APP~1\\\\repair~1.exe",
+         "C:\\TOOLS\\MY-APP~1\\repair~1.exe"},
+        {"C:\\x\\a -nogui b\\\\RepairQEXApps.exe -silent", spaced, " -silent",
+         "C:\\x\\a -nogui b\\\\RepairQEXApps.exe", spaced},
+        {"\"C:\\Other\\\\RepairQEXApps.exe\" -nogui", module, "\"C:\\Other\\\\RepairQEXApps.exe\" -nogui",
+         "C:\\Other\\\\RepairQEXApps.exe", "C:\\Other\\RepairQEXApps.exe"},
         // Nothing known about the program: nothing is skipped.
         {"\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", "", "\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent"},
     };
@@ -191,11 +207,23 @@ TEST_CASE("the program's own path is skipped only when the line starts with it")
         CAPTURE(c.line);
         CAPTURE(c.modulePath);
         const std::string shortPath = c.modulePath == module ? shortModule : "";
-        const char* rest = SkipProgramPath(c.line, c.modulePath, shortPath);
+        const auto platform = [&](const std::string& path) {
+            return !c.asked.empty() && path == c.asked ? std::optional<std::string>(c.full) : std::nullopt;
+        };
+        const char* rest = SkipProgramPath(c.line.c_str(), c.modulePath, shortPath, platform);
         REQUIRE(rest != nullptr);
         CHECK(std::string(rest) == c.rest);
     }
     CHECK(SkipProgramPath(nullptr, module, shortModule) == nullptr);
+
+    // Only heads that end with the program's file name are made full, not every word of a long line.
+    std::string longLine = "C:\\Other\\RepairQEXApps.exe";
+    for (int i = 0; i < 2500; ++i)
+        longLine += " -repair_qex_com";
+    int madeFull = 0;
+    const auto counting = [&](const std::string&) { return ++madeFull, std::nullopt; };
+    SkipProgramPath(longLine.c_str(), module, shortModule, counting);
+    CHECK(madeFull == 1);
 
     OptionSet set(SkipProgramPath("\"C:\\Tools\\my-app\\RepairQEXApps.exe\" -silent", module, shortModule));
     CHECK(set.Count() == 1);
