@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -109,7 +110,9 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
 
 TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's servers; the run closes itself")
 {
-    for (const std::string option : {"-silent", "-nogui", "/silent:yes"}) {
+    // A log that cannot be opened changes nothing but the exit code that -exit_codes asks for.
+    const std::string unopenableLog = "-nogui -log:\"C:\\no such folder\\run.log\" -exit_codes";
+    for (const std::string& option : {std::string("-silent"), unopenableLog, std::string("/silent:yes")}) {
         CAPTURE(option);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
@@ -126,9 +129,10 @@ TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's ser
             RunRepair(option, RunEnd::ByItself, nullptr, {"", downloads.Path(), {}}, PressOkWhileWorking);
         WaitForRegsvr32();
         CHECK(RegistrationCount("QexOrphan.dll") == 0);
-        CHECK(run.exitCode == DWORD(0));
+        // -exit_codes: the log (128), and the COM row that the two broken servers fail (1).
+        CHECK(run.exitCode == DWORD(option == unopenableLog ? 129 : 0));
         CHECK(run.messageBoxes.empty());
-        CHECK(run.everVisible == (option != "-nogui"));
+        CHECK(run.everVisible == (option != unopenableLog));
 
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
@@ -208,51 +212,76 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
         std::function<bool(const SampleMachine&)> spoil;
         RowState RepairRun::*failedRow;
         const char* label;
+        DWORD exitCode;      // with -exit_codes
+        std::string logLine; // a line of the log ends with it
     };
     const Case cases[] = {
         {"a product server whose registration fails",
          [&](const SampleMachine&) { return CopyFixture("com_server_fails.dll", productServers + "QexMap.dll"); },
-         &RepairRun::com, "QexMap.dll"},
+         &RepairRun::com, "QexMap.dll", 1, productServers + "QexMap.dll: failed, status 0x00000001"},
         // The raster folder's pass comes first; the product's pass succeeds after it.
         {"a raster server whose registration fails",
          [](const SampleMachine& machine) {
              return CopyFixture("com_server_fails.dll", machine.RasterServerFolder() + "\\RasterCore.dll");
          },
-         &RepairRun::com, "RasterCore.dll"},
+         &RepairRun::com, "RasterCore.dll", 1, "RasterCore.dll: failed, status 0x00000001"},
         // The tool cannot find the assembly and exits non-zero.
         {"an assembly missing from the server folder",
          [&](const SampleMachine&) { return DeleteFileA((productServers + "DockSuite.dll").c_str()) != 0; },
-         &RepairRun::net, "DockSuite.dll"},
+         &RepairRun::net, "DockSuite.dll", 2, "DockSuite.dll\" in C:\\windows\\system32: failed, exit code 100"},
         {"no .NET Framework",
          [](const SampleMachine&) {
              unique_hkey key;
              return RegOpenKeyExA(HKEY_LOCAL_MACHINE, FrameworkKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS &&
                     RegDeleteValueA(key.get(), "InstallRoot") == ERROR_SUCCESS;
          },
-         &RepairRun::net, "AxTrilens.dll"},
+         &RepairRun::net, "AxTrilens.dll", 2, "AxTrilens.dll: failed to start, no .NET Framework 1.0.3705"},
         {"an ArcObjects library whose registration fails",
          [](const SampleMachine&) {
              return CopyFixture("com_server_fails.dll", SampleMachine::HostHome() + "bin\\Geometry.dll");
          },
-         &RepairRun::arc, "Geometry.dll"},
+         &RepairRun::arc, "Geometry.dll", 4, "bin\\Geometry.dll: failed, status 0x00000001"},
         // Host 9.0.0.0: the side-by-side utility is not required, but one that is there must register.
         {"a shared side-by-side utility that fails, none in the server folders",
          [&](const SampleMachine& machine) {
              return RemoveSideBySideUtilities(machine) &&
                     CopyFixture("com_server_fails.dll", "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll");
          },
-         &RepairRun::com, "AsmBinder.dll"},
+         &RepairRun::com, "AsmBinder.dll", 1, "utility AsmBinder.dll: failed"},
+        // A utility that is there but cannot be loaded is broken, not absent.
+        {"an empty shared side-by-side utility, none in the server folders",
+         [&](const SampleMachine& machine) {
+             return RemoveSideBySideUtilities(machine) &&
+                    CopyFixture("com_server.dll", "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll") &&
+                    WriteFileText("C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll", "");
+         },
+         &RepairRun::com, "AsmBinder.dll", 1, "AsmBinder.dll: failed, not a self-registering module"},
+        {"an empty ComBridge.dll beside the product's servers",
+         [&](const SampleMachine&) { return WriteFileText(productServers + "ComBridge.dll", ""); },
+         &RepairRun::com, "ComBridge.dll", 1, "QEX\\bin\\ntx86\\ComBridge.dll: failed, not a self-registering module"},
         {"no side-by-side utility anywhere: not required, no failure",
-         RemoveSideBySideUtilities, nullptr, ""},
+         RemoveSideBySideUtilities, nullptr, "", 0, "utility AsmBinder.dll: absent"},
     };
+    // Each run appends to a log that an earlier run began.
+    ScratchFolder logs("deploy logs");
+    const std::string log = logs.Path() + "\\run.log";
     for (const Case& c : cases) {
         CAPTURE(c.what);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
         REQUIRE(c.spoil(machine));
 
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
+        REQUIRE(WriteFileText(log, "an earlier run\r\n"));
+
+        const RepairRun run = RunRepair("-log:\"" + log + "\" -exit_codes", RunEnd::ByOk);
+        CHECK(run.exitCode == c.exitCode);
+        const std::vector<std::string> lines = ReadLines(log);
+        REQUIRE(lines.size() > 2);
+        CHECK(lines.front() == "an earlier run");
+        CHECK(lines.back().substr(20) == "done, exit code " + std::to_string(c.exitCode));
+        CHECK(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.size() >= c.logLine.size() && line.compare(line.size() - c.logLine.size(), std::string::npos, c.logLine) == 0;
+        }));
         REQUIRE(run.windowRead);
         CHECK(run.messageBoxes.empty());
         CHECK(run.okEnabled);
