@@ -30,9 +30,11 @@ bool BreakProductBinder()
 
 } // namespace
 
-TEST_CASE("\"qex_home\" without a value: no product home, no discovery; the product steps are skipped")
+TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product home, no discovery")
 {
-    for (const char* options : {"-qex_home -repair_qex_com -repair_qex_net", "-qex_home"}) {
+    // A quote and tabs would reach regasm.exe's command line as a switch of their own.
+    for (const char* options : {"-qex_home -repair_qex_com -repair_qex_net", "-qex_home",
+                                "-qex_home:C:\\x\"\t/tlb:C:\\y.tlb\t\" -repair_qex_net"}) {
         CAPTURE(options);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
