@@ -282,7 +282,7 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, RegisterModule), sxsRequired)) {
         NoteFailure(failedFile, SideBySideUtility);
         if (sxsRequired) {
-            LogLine({"register the COM servers in ", serverFolder, ": stopped"});
+            LogLine({"register the COM servers in ", serverFolder, ": stopped, a required utility failed"});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }
@@ -293,7 +293,7 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, RegisterModule), sxsRequired)) {
         NoteFailure(failedFile, ComUtility);
         if (sxsRequired) {
-            LogLine({"register the COM servers in ", serverFolder, ": stopped"});
+            LogLine({"register the COM servers in ", serverFolder, ": stopped, a required utility failed"});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }

@@ -259,6 +259,12 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
         {"an empty ComBridge.dll beside the product's servers",
          [&](const SampleMachine&) { return WriteFileText(productServers + "ComBridge.dll", ""); },
          &RepairRun::com, "ComBridge.dll", 1, "QEX\\bin\\ntx86\\ComBridge.dll: failed, not a self-registering module"},
+        // Not a row's failure, but the exit code and the log tell it.
+        {"a folder in the place of the host's AfCore.dll: LUMERA's is not replaced",
+         [](const SampleMachine&) {
+             return DeleteFileA(SampleMachine::HostAfCore().c_str()) && CreateFolders(SampleMachine::HostAfCore());
+         },
+         nullptr, "", 32, "AfCore.dll: failed, the source cannot be read (error 5)"},
         {"no side-by-side utility anywhere: not required, no failure",
          RemoveSideBySideUtilities, nullptr, "", 0, "utility AsmBinder.dll: absent"},
     };

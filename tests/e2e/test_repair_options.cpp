@@ -32,15 +32,21 @@ bool BreakProductBinder()
 
 TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product home, no discovery")
 {
-    // A quote and tabs would reach regasm.exe's command line as a switch of their own.
-    for (const char* options : {"-qex_home -repair_qex_com -repair_qex_net", "-qex_home",
-                                "-qex_home:C:\\x\"\t/tlb:C:\\y.tlb\t\" -repair_qex_net"}) {
+    // With -exit_codes, 64: no QEX for the steps selected. A quote and tabs
+    // would reach regasm.exe's command line as a switch of their own.
+    const std::pair<std::string, DWORD> cases[] = {
+        {"-qex_home -repair_qex_com -repair_qex_net", 0},
+        {"-qex_home -repair_qex_com -exit_codes", 64},
+        {"-qex_home -exit_codes", 0},
+        {"-qex_home:C:\\x\"\t/tlb:C:\\y.tlb\t\" -repair_qex_net -exit_codes", 64},
+    };
+    for (const auto& [options, exitCode] : cases) {
         CAPTURE(options);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
 
         const RepairRun run = RunRepair(options, RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
+        CHECK(run.exitCode == exitCode);
         CHECK(run.messageBoxes.empty());
         CHECK(RegistrationCount("QexCore.dll") == 0);
         CHECK(RegasmRuns().empty());
