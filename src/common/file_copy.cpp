@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -100,8 +99,8 @@ bool RenameOver(HANDLE file, const std::string& target)
     const int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
     if (length <= 0)
         return false;
-    // DWORDs keep the record aligned.
-    const size_t size = offsetof(RenameInfo, fileName) + static_cast<size_t>(length) * sizeof(WCHAR);
+    // The record and the whole name after it, terminator included; DWORDs keep it aligned.
+    const size_t size = sizeof(RenameInfo) + static_cast<size_t>(length) * sizeof(WCHAR);
     std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
     auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
     info->replaceIfExists = TRUE;
