@@ -1,5 +1,6 @@
 #include "common/file_copy.h"
 
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 
 #include <windows.h>
@@ -94,9 +95,25 @@ bool CopyWriteTime(HANDLE from, HANDLE to)
     return GetFileTime(from, nullptr, nullptr, &written) && SetFileTime(to, nullptr, nullptr, &written);
 }
 
-bool RenameOver(HANDLE file, const std::string& target)
+// The target in the kernel's own form ("\\??\\C:\\...", "\\??\\UNC\\server\\..."):
+// Windows before 10 hands a rename's name to the kernel as it is, later ones
+// and Wine accept that form too. Full first: the kernel resolves no "..".
+std::optional<std::string> KernelPath(const std::string& target)
 {
-    const int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
+    const std::optional<std::string> full = FullPath(target);
+    if (!full)
+        return std::nullopt;
+    if (full->rfind("\\\\", 0) == 0)
+        return "\\??\\UNC\\" + full->substr(2);
+    return "\\??\\" + *full;
+}
+
+bool RenameOver(HANDLE file, const std::string& path)
+{
+    const std::optional<std::string> target = KernelPath(path);
+    if (!target)
+        return false;
+    const int length = MultiByteToWideChar(CP_ACP, 0, target->c_str(), -1, nullptr, 0);
     if (length <= 0)
         return false;
     // The record and the whole name after it, terminator included; DWORDs keep it aligned.
@@ -106,7 +123,7 @@ bool RenameOver(HANDLE file, const std::string& target)
     info->replaceIfExists = TRUE;
     info->rootDirectory = nullptr;
     info->fileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
-    if (!MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, info->fileName, length))
+    if (!MultiByteToWideChar(CP_ACP, 0, target->c_str(), -1, info->fileName, length))
         return false;
     return SetFileInformation()(file, FileRenameInfoClass, info, static_cast<DWORD>(size));
 }
