@@ -1,8 +1,11 @@
-// The AfCore.dll synchronisation of the real RepairQEXApps.exe ("sync_afcore"):
-// which copy reaches LUMERA for each host version, where, and that LUMERA
-// keeps its old library when no complete copy can be made.
+// The AfCore.dll synchronisation ("sync_afcore"): which copy reaches LUMERA
+// for each host version, where, and that LUMERA keeps its old library when no
+// complete copy can be made. The copy runs in this process; one run of the
+// real RepairQEXApps.exe shows that the option reaches it.
+#include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
+#include "worker/host_repair.h"
 
 #include <doctest.h>
 
@@ -21,16 +24,42 @@ std::vector<std::string> LumeraLibraryFolder()
     return FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*");
 }
 
+// The copy as the worker makes it, in this process.
+void Sync(const std::string& options)
+{
+    SyncAfCore(OptionSet(options.c_str()));
+}
+
+// The file's index on its volume: a copy moved in over the target brings a
+// new one, a copy written over the target keeps the old.
+std::optional<ULONGLONG> FileIndex(const std::string& path)
+{
+    unique_file file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !GetFileInformationByHandle(file.get(), &information))
+        return std::nullopt;
+    return (ULONGLONG(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+}
+
 // Whether the copy succeeds or fails, the neighbour keeps its content and
-// nothing else is left behind.
-void SyncAndCheck(const std::string& options, const std::string& expected)
+// nothing else is left behind; a replaced library is a new file, a kept one
+// the same file.
+void SyncAndCheck(const std::string& options, const std::string& expected, bool endToEnd = false)
 {
     const std::string neighbour = SampleMachine::LumeraHome() + "Bin\\NTx86\\" + kNeighbour;
     REQUIRE(WriteFileText(neighbour, kNeighbourText));
-    const RepairRun run = RunRepair(options, RunEnd::ByOk);
-    CHECK(run.exitCode == DWORD(0));
-    CHECK(run.messageBoxes.empty());
+    const std::optional<ULONGLONG> before = FileIndex(SampleMachine::LumeraAfCore());
+    REQUIRE(before.has_value());
+    if (endToEnd)
+        CHECK(RunRepair(options, RunEnd::ByOk).Outcome() == kQuietEnd);
+    else
+        Sync(options);
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
+    if (expected == kOutdated)
+        CHECK(FileIndex(SampleMachine::LumeraAfCore()) == before);
+    else
+        CHECK(FileIndex(SampleMachine::LumeraAfCore()) != before); // moved in, not written over the old
     CHECK(ReadFileText(neighbour) == std::string(kNeighbourText));
     CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
 }
@@ -42,21 +71,23 @@ TEST_CASE("the host version, read as a number, chooses the copy")
     struct Case {
         const char* host;
         std::string expected;
+        bool endToEnd;
     };
     const Case cases[] = {
-        {"9.0.0.0", "AfCore.dll of ArcGIS 9.0.0.0"},
-        {"9.1", "AfCore.dll of ArcGIS 9.1"},
-        {"9.1.0", "AfCore.dll of ArcGIS 9.1.0"}, // 9.1 as a number
-        {"8.3.0", kFromProduct},
-        {"", kFromProduct}, // no host version at all
-        {"9.2", kOutdated},
-        {"8.1", kOutdated},
+        {"9.0.0.0", "AfCore.dll of ArcGIS 9.0.0.0", true},
+        {"9.1", "AfCore.dll of ArcGIS 9.1", false},
+        {"9.1.0", "AfCore.dll of ArcGIS 9.1.0", false}, // 9.1 as a number
+        {"8.3.0", kFromProduct, false},
+        {"", kFromProduct, false}, // no host version at all
+        {"9.2", kOutdated, false},
+        {"8.1", kOutdated, false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.host);
+        CAPTURE(c.endToEnd);
         SampleMachine machine(c.host);
         REQUIRE(machine.Seed());
-        SyncAndCheck("-sync_afcore", c.expected);
+        SyncAndCheck("-sync_afcore", c.expected, c.endToEnd);
     }
 }
 
@@ -77,10 +108,9 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
         ScratchFolder other("other product");
         REQUIRE(WriteFileText(other.Make("Archome\\NTx86\\Bin\\AfCore.dll"), "AfCore.dll of another product"));
         // The value ends with the backslash that the path needs; unquoted, as the short form has no space.
-        char shortPath[MAX_PATH] = {};
-        REQUIRE(GetShortPathNameA(other.Path().c_str(), shortPath, MAX_PATH) > 0);
-        CHECK(std::string(shortPath).find(' ') == std::string::npos);
-        SyncAndCheck("-sync_afcore -qex_home:" + std::string(shortPath) + "\\", "AfCore.dll of another product");
+        const std::string shortPath = ShortPath(other.Path());
+        REQUIRE(shortPath.find(' ') == std::string::npos);
+        SyncAndCheck("-sync_afcore -qex_home:" + shortPath + "\\", "AfCore.dll of another product");
     }
     SUBCASE("\"lumera_home\" without a trailing backslash reaches the folder, not a sibling glued to its name")
     {
@@ -109,22 +139,21 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
             {"-sync_afcore -lumera_home:.", nullptr, true}, // typed: made absolute against the current folder
         };
         for (const Case& c : cases) {
-            const std::string options = c.options;
-            const std::string storedHome = c.storedHome ? c.storedHome : "(the sample's)";
-            CAPTURE(options);
-            CAPTURE(storedHome);
+            CAPTURE(c.options);
+            CAPTURE(c.storedHome);
             SampleMachine machine("9.0.0.0");
             REQUIRE(machine.Seed());
-            ScopedKey lumera(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORVAK\\LUMERA\\8.7");
             if (c.storedHome)
-                REQUIRE(lumera.SetString("LumeraHome", c.storedHome));
+                REQUIRE(SetString(HKEY_LOCAL_MACHINE, LumeraKey, "LumeraHome", c.storedHome));
             ScratchFolder current("current");
             const std::string canary = current.Make("Bin\\NTx86\\AfCore.dll");
             REQUIRE(WriteFileText(canary, "canary"));
             REQUIRE(WriteFileText(current.Make("Lumera\\Bin\\NTx86\\AfCore.dll"), "canary"));
-
-            const RepairRun run = RunRepair(c.options, RunEnd::ByOk, nullptr, {"", current.Path(), {}});
-            CHECK(run.exitCode == DWORD(0));
+            {
+                const ScopedCurrentFolder inCurrent(current.Path());
+                REQUIRE(inCurrent.Entered());
+                Sync(c.options);
+            }
             CHECK(ReadFileText(canary) ==
                   std::string(c.canaryReplaced ? "AfCore.dll of ArcGIS 9.0.0.0" : "canary"));
             CHECK(ReadFileText(current.Path() + "\\Lumera\\Bin\\NTx86\\AfCore.dll") == std::string("canary"));
@@ -135,35 +164,17 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
 
 TEST_CASE("no complete copy: LUMERA keeps its old AfCore.dll")
 {
-    SUBCASE("host 9.0.0.0, the host's AfCore.dll missing")
-    {
-        SampleMachine machine("9.0.0.0");
+    for (const char* name : {"AfCore.dll source missing (host)", "AfCore.dll source missing (product)",
+                             "AfCore.dll source held open, share mode 0 (host)", "AfCore.dll source is a folder"}) {
+        CAPTURE(name);
+        const SpoiledMachine* spoiled = SpoiledMachineNamed(name);
+        REQUIRE(spoiled != nullptr);
+        SampleMachine machine(spoiled->host);
         REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 8.3.0, the product's AfCore.dll missing")
-    {
-        SampleMachine machine("8.3.0");
-        REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::ProductAfCore().c_str()));
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 9.0.0.0, the host's AfCore.dll held open with no sharing")
-    {
-        SampleMachine machine("9.0.0.0");
-        REQUIRE(machine.Seed());
-        unique_file held(CreateFileA(SampleMachine::HostAfCore().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        REQUIRE(held);
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 9.0.0.0, a folder named AfCore.dll in the host's place")
-    {
-        SampleMachine machine("9.0.0.0");
-        REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
-        REQUIRE(CreateFolders(SampleMachine::HostAfCore()));
+        Spoiling spoiling;
+        REQUIRE(spoiled->spoil(spoiling));
+        const unique_file held = HoldOpen(spoiling.heldOpen);
+        REQUIRE(spoiling.heldOpen.empty() != static_cast<bool>(held));
         SyncAndCheck("-sync_afcore", kOutdated);
     }
 }
