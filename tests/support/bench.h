@@ -14,12 +14,21 @@
 #include <string>
 #include <vector>
 
-// A failed check shows a "const char*" as its text, not its address, and an
-// optional as its value or nullopt; long strings are cut to their first 60
-// characters and their length.
+// A failed check shows a "const char*" as its text, not its address, lines
+// as a list, and an optional as its value or nullopt; long strings are cut to
+// their first 60 characters and their length.
 namespace doctest {
 template <> struct StringMaker<const char*> {
     static String convert(const char* value) { return value ? ("\"" + std::string(value) + "\"").c_str() : "null"; }
+};
+template <> struct StringMaker<std::vector<std::string>> {
+    static String convert(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += (text.empty() ? "{\"" : "\", \"") + line;
+        return (lines.empty() ? "{}" : text + "\"}").c_str();
+    }
 };
 template <typename T> struct StringMaker<std::optional<T>> {
     static String convert(const std::optional<T>& value) { return value ? toString(*value) : "nullopt"; }

@@ -73,7 +73,6 @@ TEST_CASE("ArcObjects: 8.3.0 and its four libraries, the .olb ones included")
     host.machine.SetHostVersion(std::string("8.3.0"));
     host.Install(registers, "Geometry.dll");
     host.Install(registers, "ESRICore.olb");
-    bool failed = false;
 
     SUBCASE("all four self-registering")
     {
@@ -91,8 +90,8 @@ TEST_CASE("ArcObjects: 8.3.0 and its four libraries, the .olb ones included")
         host.Install(notSelfRegistering, "ESRITin.olb");
         CHECK(RegisterArcObjects(host.folder.Path(), host.recorder.Window()));
         CHECK(Registrations() == Lines{"Geometry.dll", "SpatialReference.dll", "ESRICore.olb"});
-        CHECK(host.recorder.Lines("progress") ==
-              Lines{"progress 1007 25", "progress 1007 50", "progress 1007 75"});
+        CHECK(host.Messages() == Lines{"text 1010 Geometry.dll", "progress 1007 25", "text 1010 SpatialReference.dll",
+                                       "progress 1007 50", "text 1010 ESRICore.olb", "progress 1007 75"});
     }
     SUBCASE("a missing library leaves a gap, no text and no position")
     {
@@ -113,7 +112,6 @@ TEST_CASE("ArcObjects: 8.3.0 and its four libraries, the .olb ones included")
                                        "progress 1007 50", "text 1010 ESRICore.olb", "progress 1007 75",
                                        "text 1010 ESRITin.olb", "progress 1007 100", "text 1010 SpatialReference.dll",
                                        "status 1008 2"});
-        failed = true;
     }
     SUBCASE("a null window: the same registrations, nothing sent")
     {
@@ -123,9 +121,6 @@ TEST_CASE("ArcObjects: 8.3.0 and its four libraries, the .olb ones included")
         CHECK(Registrations() == Lines{"Geometry.dll", "SpatialReference.dll", "ESRICore.olb", "ESRITin.olb"});
         CHECK(host.Messages().empty());
     }
-    // Without a failure the row's icon is left to the window's rule for 100.
-    if (!failed)
-        CHECK(host.recorder.Lines("status").empty());
 }
 
 TEST_CASE("ArcObjects: a version without a table registers nothing and sends nothing")

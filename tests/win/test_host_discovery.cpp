@@ -266,6 +266,11 @@ TEST_CASE("raster home by the host version, without the raster environment key")
     {
         ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         REQUIRE(commonFiles.Saved());
+        // The common folder alone, before any host version gives a raster home.
+        REQUIRE(commonFiles.SetString("E:\\Shared\\"));
+        CHECK(CommonRasterHome() == "E:\\Shared\\\\ESRI\\Raster\\");
+        REQUIRE(commonFiles.SetString("\\Common Files"));
+        CHECK(CommonRasterHome() == DefaultRasterHome);
         for (const char* version : {"9.1", "9.0.0.0"}) {
             CAPTURE(version);
             REQUIRE(esri.SetString(HostKey, "RealVersion", version));
@@ -273,7 +278,6 @@ TEST_CASE("raster home by the host version, without the raster environment key")
             CHECK(FindRasterHome() == Text("C:\\Program Files\\Common Files\\ESRI\\Raster\\"));
             REQUIRE(commonFiles.SetString("E:\\Shared\\"));
             CHECK(FindRasterHome() == Text("E:\\Shared\\\\ESRI\\Raster\\"));
-            CHECK(CommonRasterHome() == "E:\\Shared\\\\ESRI\\Raster\\");
             // No value, an empty or a relative one: the standard folder.
             REQUIRE(commonFiles.Delete());
             CHECK(FindRasterHome() == Text(DefaultRasterHome));
@@ -281,7 +285,6 @@ TEST_CASE("raster home by the host version, without the raster environment key")
                 CAPTURE(notAFolder);
                 REQUIRE(commonFiles.SetString(notAFolder));
                 CHECK(FindRasterHome() == Text(DefaultRasterHome));
-                CHECK(CommonRasterHome() == DefaultRasterHome);
             }
         }
     }
