@@ -235,11 +235,6 @@ bool ScopedKey::SetString(const char* name, const std::string& data) const
     return ::SetString(root_, subKey_, name, data);
 }
 
-bool ScopedKey::SetDword(const char* name, DWORD data) const
-{
-    return SetRaw(name, REG_DWORD, &data, sizeof data);
-}
-
 bool ScopedKey::Create(const std::string& subKey) const
 {
     return CreateKey(root_, subKey);

@@ -140,10 +140,8 @@ public:
     ScopedKey& operator=(const ScopedKey&) = delete;
 
     bool WasAbsent() const { return wasAbsent_; }
-    const std::string& SubKey() const { return subKey_; }
     bool SetString(const char* name, const std::string& data) const;
     bool SetRaw(const char* name, DWORD type, const void* data, DWORD size) const;
-    bool SetDword(const char* name, DWORD data) const;
 
     bool Create(const std::string& subKey) const;
     bool SetString(const std::string& subKey, const char* name, const std::string& data) const;

@@ -32,6 +32,4 @@ void ClearMarkers();
 struct ScopedComMarkers {
     ScopedComMarkers() { ClearMarkers(); }
     ~ScopedComMarkers() { ClearMarkers(); }
-    ScopedComMarkers(const ScopedComMarkers&) = delete;
-    ScopedComMarkers& operator=(const ScopedComMarkers&) = delete;
 };

@@ -58,11 +58,6 @@ RunGate::~RunGate()
     Open();
 }
 
-bool RunGate::Arrived() const
-{
-    return WaitForSingleObject(arrived_.get(), 0) == WAIT_OBJECT_0;
-}
-
 bool RunGate::WaitForArrival(const RunningProgram& program, DWORD timeoutMs) const
 {
     return program.WaitFor(arrived_.get(), timeoutMs);

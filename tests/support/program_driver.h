@@ -51,8 +51,6 @@ public:
     RunGate(const RunGate&) = delete;
     RunGate& operator=(const RunGate&) = delete;
 
-    // A stand-in has arrived; it waits there until Open().
-    bool Arrived() const;
     // Waits until a stand-in arrives; false when the program ends first or on time-out.
     bool WaitForArrival(const RunningProgram& program, DWORD timeoutMs = 60000) const;
     void Open() const;

@@ -411,7 +411,7 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
     if (window && end == RunEnd::ByOk)
         workers = WorkerThreads(window);
     std::vector<HWND> seenBoxes;
-    while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
+    PollUntil([&] {
         for (HWND box : WindowsOf(program.ProcessId())) {
             if (!IsMessageBox(box) || std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
                 continue;
@@ -419,23 +419,23 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
             result.messageBoxes.push_back(DescribeMessageBox(box));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
-        if (workers && AllEnded(*workers)) {
-            result.windowRead = true;
-            result.okEnabled = IsWindowEnabled(ok) != FALSE;
-            const WindowRows rows = ReadRows(window);
-            result.com = rows.com;
-            result.net = rows.net;
-            result.arc = rows.arc;
-            if (atFinish)
-                atFinish(window);
-            // With OK still disabled nothing would end the run: the owner ends it, with no exit code.
-            if (!result.okEnabled)
-                return result;
+        if (!workers || !AllEnded(*workers))
+            return !window || !program.Running();
+        result.windowRead = true;
+        result.okEnabled = IsWindowEnabled(ok) != FALSE;
+        const WindowRows rows = ReadRows(window);
+        result.com = rows.com;
+        result.net = rows.net;
+        result.arc = rows.arc;
+        if (atFinish)
+            atFinish(window);
+        if (result.okEnabled)
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-            break;
-        }
-        Sleep(5);
-    }
+        return true;
+    }, kRunLimitMs - std::min(kRunLimitMs, GetTickCount() - start), 5);
+    // With OK still disabled nothing would end the run: the owner ends it, with no exit code.
+    if (result.windowRead && !result.okEnabled)
+        return result;
     result.exitCode = program.WaitForExit(kRunLimitMs - std::min(kRunLimitMs, GetTickCount() - start));
     if (watch.Active())
         result.everVisible = watch.Shown(kWindowTitle);
