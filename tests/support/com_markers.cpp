@@ -15,7 +15,11 @@ struct ProcessMarkerKey {
         DeleteKeyTree(HKEY_CURRENT_USER, key);
         SetEnvironmentVariableA(MarkerVariable, key.c_str());
     }
-    ~ProcessMarkerKey() { DeleteKeyTree(HKEY_CURRENT_USER, key); }
+    ~ProcessMarkerKey()
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, key);
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QexTest"); // only when no other process's key is left
+    }
 };
 
 std::string ModuleKey(const std::string& module)
