@@ -569,7 +569,7 @@ const std::vector<SpoiledMachine>& SpoiledMachines()
          [](Spoiling&) { return SetRaw(LumeraKey, "LumeraHome", REG_SZ, Terminated(LongFolder(1100))); }},
         {"32 KiB command line: one 32,700-byte -qex_home", "9.0.0.0",
          [](Spoiling& setup) {
-             const std::string head = "\"" + setup.program + "\" -nogui -qex_home:\"";
+             const std::string head = CommandLine(setup.program, "-nogui -qex_home:\"");
              setup.options = "-nogui -qex_home:\"" + LongFolder(kLongestCommandLine - head.size() - 1) + "\"";
              return true;
          }},
