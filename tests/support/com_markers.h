@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// This process's key; the first call also hands it to the processes it starts.
 const std::string& MarkerKey();
 
 // Calls of DllRegisterServer / DllUnregisterServer of the module with this
