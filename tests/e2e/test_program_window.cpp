@@ -3,7 +3,6 @@
 #include "common/control_ids.h"
 #include "common/process.h"
 #include "support/bench.h"
-#include "support/com_markers.h"
 #include "support/program_driver.h"
 #include "support/sample_machine.h"
 
@@ -16,93 +15,48 @@
 
 namespace {
 
-std::string CommandLine(const std::string& program, const std::string& options)
-{
-    return "\"" + program + "\"" + (options.empty() ? "" : " " + options);
-}
-
-// QEX's home with one stand-in COM server, and the gate that holds a run
-// inside that server's registration: there the test looks at the window
-// while the run works, however quick the rest of the run is.
-struct HeldWork {
+// QEX's home with one stand-in COM server: a run that does its work
+// registers it exactly once, and is held there while the test looks at it.
+struct OneServerMachine {
     ScopedKey torvane{HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane"};
     ScratchFolder home{"held home"};
     ScopedComMarkers markers;
-    RunGate gate;
-    HeldWork()
+    OneServerMachine()
     {
-        REQUIRE(SetString(HKEY_LOCAL_MACHINE, ProductKey, "QEX_HOME", home.Path() + "\\"));
+        REQUIRE(torvane.SetString(ProductKey, "QEX_HOME", home.Path() + "\\"));
         REQUIRE(CopyFixture("com_server.dll", home.Make("bin\\ntx86\\AsmBinder.dll")));
     }
 };
 
-// optionsAlone: started as some launchers do, with the program as the
-// application name and the options as the whole command line.
-std::string LineFor(const std::string& program, const std::string& options, bool optionsAlone)
-{
-    return optionsAlone ? options : CommandLine(program, options);
-}
-
-// Runs a program that must end by itself without ever showing its window.
-// Held inside its work, the run has its window, hidden; a window shown at
-// any moment fails at once and the run is ended.
-void CheckHiddenRun(const std::string& program, const std::string& options, bool optionsAlone = false)
+// A run that must do its work and end by itself with 0, its window shown
+// while it works or never shown at all. optionsAlone: started as some
+// launchers do, with the program as the application name and the options as
+// the whole command line.
+void CheckSelfClosingRun(const std::string& program, const std::string& options, bool shown,
+                         bool optionsAlone = false)
 {
     CAPTURE(program);
     CAPTURE(options);
     CAPTURE(optionsAlone);
-    HeldWork work;
-    RunningProgram run(LineFor(program, options, optionsAlone), nullptr, optionsAlone ? program.c_str() : nullptr);
-    REQUIRE(run.Started());
-    HWND window = run.FindWindowOf();
-    REQUIRE(window != nullptr);
-    bool held = false;
-    while (run.Running()) {
-        const bool arrived = !held && work.gate.Arrived();
-        if (IsWindowVisible(window)) {
-            FAIL_CHECK("the window was shown although " << options << " asked for none");
-            return; // the owner ends the program
-        }
-        if (arrived) {
-            held = true;
-            work.gate.Open();
-        }
-        Sleep(1);
-    }
-    CHECK_MESSAGE(held, "the run ended without registering QEX's COM server");
-    CHECK(run.WaitForExit() == DWORD(0));
-}
-
-// Runs a program that must show its window while it works and then end by
-// itself: held inside its work, the run must show its window.
-void CheckSilentRun(const std::string& program, const std::string& options, bool optionsAlone = false)
-{
-    CAPTURE(options);
-    CAPTURE(optionsAlone);
-    HeldWork work;
-    RunningProgram run(LineFor(program, options, optionsAlone), nullptr, optionsAlone ? program.c_str() : nullptr);
-    REQUIRE(run.Started());
-    REQUIRE_MESSAGE(work.gate.WaitForArrival(run), "the run ended without registering QEX's COM server");
-    HWND window = run.FindWindowOf(0);
-    REQUIRE(window != nullptr);
-    CHECK(IsWindowVisible(window));
-    work.gate.Open();
-    CHECK(run.WaitForExit() == DWORD(0));
+    OneServerMachine machine;
+    const RepairRun run = RunRepair(options, RunEnd::ByItself, nullptr, {program, "", {}, optionsAlone},
+                                    [&](HWND window) {
+                                        REQUIRE(window != nullptr);
+                                        CHECK((IsWindowVisible(window) != FALSE) == shown);
+                                    });
+    CHECK(run.heldWhileWorking);
+    CHECK(RegistrationCount("AsmBinder.dll") == 1);
+    CHECK(run.everVisible == shown);
+    CHECK(run.Outcome() == kQuietEnd);
 }
 
 } // namespace
 
-TEST_CASE("-nogui in any spelling: never visible, ends by itself with 0")
+TEST_CASE("-nogui: never visible; -silent: visible while it works; both end by themselves with 0")
 {
-    for (const char* options : {"-nogui", "/NOGUI", "-NoGui", "-nogui:yes"})
-        CheckHiddenRun(ProgramPath(), options);
-    for (const char* options : {"-nogui", "/NOGUI"})
-        CheckHiddenRun(ProgramPath(), options, true);
-}
-
-TEST_CASE("-silent: visible while it works, closes by itself with 0")
-{
-    CheckSilentRun(ProgramPath(), "-silent");
+    // Spelt as a user may: names are case-insensitive, "/" starts one too.
+    CheckSelfClosingRun(ProgramPath(), "/NoGui", false);
+    CheckSelfClosingRun(ProgramPath(), "-silent", true);
 }
 
 TEST_CASE("no options: the window waits; Esc, Close and Alt+F4 do not close it; OK does once enabled")
@@ -131,23 +85,21 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
     ScratchFolder folder("my-app -nogui");
     const std::string program = folder.Path() + "\\RepairQEXApps.exe";
     REQUIRE(CopyFileA(ProgramPath().c_str(), program.c_str(), FALSE));
-    CheckHiddenRun(program, "-nogui");
+    CheckSelfClosingRun(program, "-nogui", false);
     // As a batch file writes "%~dp0\RepairQEXApps.exe": a doubled backslash.
-    CheckHiddenRun(folder.Path() + "\\\\RepairQEXApps.exe", "-nogui");
+    CheckSelfClosingRun(folder.Path() + "\\\\RepairQEXApps.exe", "-nogui", false);
 
     // -silent is still the only option: the window shows, the run closes itself.
-    CheckSilentRun(program, "-silent");
+    CheckSelfClosingRun(program, "-silent", true);
     // The same with the path as the application name and "-silent" alone as the line.
-    CheckSilentRun(program, "-silent", true);
+    CheckSelfClosingRun(program, "-silent", true, true);
 
     // Unquoted (a short path has no spaces) and written with forward slashes.
-    char shortPath[MAX_PATH] = {};
-    REQUIRE(GetShortPathNameA(program.c_str(), shortPath, MAX_PATH) > 0);
-    std::string unquoted = shortPath;
+    std::string unquoted = ShortPath(program);
     for (char& c : unquoted)
         if (c == '\\')
             c = '/';
-    CheckHiddenRun(unquoted, "-nogui");
+    CheckSelfClosingRun(unquoted, "-nogui", false);
 }
 
 TEST_CASE("OK posted, a click or WM_DESTROY sent from here, the instant OK is enabled: the process ends with 0")
@@ -224,6 +176,9 @@ struct DebuggedRun {
     std::optional<DWORD> exitCode;
     int threadsStarted = 0;
     bool okPressed = false;
+    // The status codes of the three rows' icons as the worker thread ended,
+    // read while the program stands still there: "COM 0, .NET 0, ArcObjects 0".
+    std::optional<std::string> rowsAtWorkerEnd;
 };
 
 enum class Starved { No, AtWorkerStart };
@@ -241,7 +196,7 @@ void ReserveFreeAddressSpace(HANDLE process)
 
 // With Starved::AtWorkerStart, the address space is taken the moment the
 // worker thread is created, while the debuggee stands still. With pressOk,
-// OK is pressed once the program enables it.
+// OK is pressed once the program enables it and its worker has ended.
 DebuggedRun RunUnderDebugger(const std::string& commandLine, Starved starved = Starved::No, bool pressOk = false)
 {
     DebuggedRun result;
@@ -249,22 +204,32 @@ DebuggedRun RunUnderDebugger(const std::string& commandLine, Starved starved = S
     if (!process)
         return result;
     const DWORD start = GetTickCount();
+    const DWORD processId = GetProcessId(process->process.get());
+    DWORD worker = 0;
     DEBUG_EVENT event{};
     while (GetTickCount() - start < 60000) {
         if (!WaitForDebugEvent(&event, 50)) {
-            HWND window = ProgressWindowOf(GetProcessId(process->process.get()));
+            HWND window = ProgressWindowOf(processId);
             HWND ok = window ? GetDlgItem(window, IDOK) : nullptr;
-            if (pressOk && !result.okPressed && ok && IsWindowVisible(window) && IsWindowEnabled(ok)) {
+            if (pressOk && result.rowsAtWorkerEnd && !result.okPressed && ok && IsWindowVisible(window) &&
+                IsWindowEnabled(ok)) {
                 result.okPressed = true;
                 PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
             }
             continue;
         }
         DWORD status = DBG_CONTINUE;
-        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT && ++result.threadsStarted == 1 &&
-            starved == Starved::AtWorkerStart)
-            ReserveFreeAddressSpace(process->process.get());
-        else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT && ++result.threadsStarted == 1) {
+            worker = event.dwThreadId;
+            if (starved == Starved::AtWorkerStart)
+                ReserveFreeAddressSpace(process->process.get());
+        } else if (event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT && event.dwThreadId == worker) {
+            // Read without a message: the program stands still until the event is continued.
+            if (HWND window = ProgressWindowOf(processId))
+                result.rowsAtWorkerEnd = "COM " + std::to_string(IconStatus(window, IDC_COM_ICON)) + ", .NET " +
+                                         std::to_string(IconStatus(window, IDC_NET_ICON)) + ", ArcObjects " +
+                                         std::to_string(IconStatus(window, IDC_ARC_ICON));
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
                  event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
             status = DBG_EXCEPTION_NOT_HANDLED;
         else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT)
@@ -297,8 +262,8 @@ TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, th
     CHECK(withoutThread.exitCode == DWORD(0));
     CHECK(withoutThread.threadsStarted == 0);
 
-    CheckHiddenRun(noThread, "-nogui");
-    CheckSilentRun(noThread, "-silent");
+    CheckSelfClosingRun(noThread, "-nogui", false);
+    CheckSelfClosingRun(noThread, "-silent", true);
     // Without options the window waits for OK, which the work enabled.
     RunningProgram interactive(CommandLine(noThread, ""));
     HWND window = interactive.FindWindowOf();
@@ -324,6 +289,9 @@ TEST_CASE("memory running out on the worker thread: the run still finishes, OK i
         const DebuggedRun run = RunUnderDebugger(CommandLine(ProgramPath(), options), Starved::AtWorkerStart,
                                                  options.empty());
         REQUIRE(run.threadsStarted >= 1);
+        // Only a starved worker leaves every row pending: fed, it ends the COM and
+        // .NET rows on failure (no utility in that home, no framework).
+        CHECK(run.rowsAtWorkerEnd == std::string("COM 0, .NET 0, ArcObjects 0"));
         // Silent runs close themselves; the interactive one waits for OK, which the worker enabled.
         if (options.empty())
             CHECK(run.okPressed);
@@ -354,12 +322,12 @@ TEST_CASE("missing icons or a dialog that cannot be created: no crash, exit code
                                                {IDD_PROGRESS}, UncreatableDialog());
     for (const char* options : {"", "-silent"}) {
         CAPTURE(options);
-        HeldWork work;
-        RunningProgram run(CommandLine(noDialog, options));
+        OneServerMachine machine;
         // Held inside its work, a run that had a window would have it now.
-        REQUIRE(work.gate.WaitForArrival(run));
-        CHECK(run.FindWindowOf(0) == nullptr);
-        work.gate.Open();
-        CHECK(run.WaitForExit() == DWORD(0));
+        const RepairRun run =
+            RunRepair(options, RunEnd::ByItself, nullptr, {noDialog, "", {}, false},
+                      [](HWND window) { CHECK(window == nullptr); });
+        CHECK(run.heldWhileWorking);
+        CHECK(run.Outcome() == kQuietEnd);
     }
 }

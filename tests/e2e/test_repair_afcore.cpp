@@ -1,6 +1,7 @@
-// The AfCore.dll synchronisation of the real RepairQEXApps.exe ("sync_afcore"):
-// which copy reaches LUMERA for each host version, where, and that LUMERA
-// keeps its old library when no complete copy can be made.
+// The AfCore.dll synchronisation ("sync_afcore"): which copy reaches LUMERA
+// for each host version, where, and that LUMERA keeps its old library when no
+// complete copy can be made. The copy runs in this process; one run of the
+// real RepairQEXApps.exe shows that the option reaches it.
 #include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
@@ -23,16 +24,42 @@ std::vector<std::string> LumeraLibraryFolder()
     return FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*");
 }
 
+// The copy as the worker makes it, in this process.
+void Sync(const std::string& options)
+{
+    SyncAfCore(OptionSet(options.c_str()));
+}
+
+// The file's index on its volume: a copy moved in over the target brings a
+// new one, a copy written over the target keeps the old.
+std::optional<ULONGLONG> FileIndex(const std::string& path)
+{
+    unique_file file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !GetFileInformationByHandle(file.get(), &information))
+        return std::nullopt;
+    return (ULONGLONG(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+}
+
 // Whether the copy succeeds or fails, the neighbour keeps its content and
-// nothing else is left behind.
-void SyncAndCheck(const std::string& options, const std::string& expected)
+// nothing else is left behind; a replaced library is a new file, a kept one
+// the same file.
+void SyncAndCheck(const std::string& options, const std::string& expected, bool endToEnd = false)
 {
     const std::string neighbour = SampleMachine::LumeraHome() + "Bin\\NTx86\\" + kNeighbour;
     REQUIRE(WriteFileText(neighbour, kNeighbourText));
-    const RepairRun run = RunRepair(options, RunEnd::ByOk);
-    CHECK(run.exitCode == DWORD(0));
-    CHECK(run.messageBoxes.empty());
+    const std::optional<ULONGLONG> before = FileIndex(SampleMachine::LumeraAfCore());
+    REQUIRE(before.has_value());
+    if (endToEnd)
+        CHECK(RunRepair(options, RunEnd::ByOk).Outcome() == kQuietEnd);
+    else
+        Sync(options);
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
+    if (expected == kOutdated)
+        CHECK(FileIndex(SampleMachine::LumeraAfCore()) == before);
+    else
+        CHECK(FileIndex(SampleMachine::LumeraAfCore()) != before); // moved in, not written over the old
     CHECK(ReadFileText(neighbour) == std::string(kNeighbourText));
     CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
 }
@@ -55,47 +82,6 @@ void SwapTemporaryForLink()
             CreateHardLinkA(path.c_str(), attack.outside.c_str(), nullptr);
     }
 }
-
-// This executable's import slot of a kernel32 function, which the code under
-// test (linked in) calls through; null when nothing here imports it.
-void** ImportSlot(const char* function)
-{
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); module->Name; ++module) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + module->Name), "kernel32.dll") != 0)
-            continue;
-        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; name->u1.AddressOfData; ++name, ++slot)
-            if (!IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) &&
-                lstrcmpA(reinterpret_cast<char*>(
-                             reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
-                         function) == 0)
-                return reinterpret_cast<void**>(&slot->u1.Function);
-    }
-    return nullptr;
-}
-
-// Points an import slot at a hook while the owner lives.
-struct ImportHook {
-    void** slot;
-    void* original;
-    ImportHook(const char* function, void* hook) : slot(ImportSlot(function)), original(slot ? *slot : nullptr)
-    {
-        Write(hook);
-    }
-    ~ImportHook() { Write(original); }
-    void Write(void* value) const
-    {
-        DWORD protection = 0;
-        if (slot && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
-            *slot = value;
-            VirtualProtect(slot, sizeof *slot, protection, &protection);
-        }
-    }
-};
 
 decltype(&CopyFileA) realCopyFile;
 decltype(&WriteFile) realWriteFile;
@@ -126,7 +112,7 @@ TEST_CASE("the temporary copy's name swapped for a link between the copy's calls
         const ImportHook writeHook("WriteFile", reinterpret_cast<void*>(WriteFileThenSwap));
         realCopyFile = reinterpret_cast<decltype(&CopyFileA)>(copyHook.original);
         realWriteFile = reinterpret_cast<decltype(&WriteFile)>(writeHook.original);
-        SyncAfCore(OptionSet("-sync_afcore"));
+        Sync("-sync_afcore");
     }
     CHECK(attack.attempts > 0);
     CHECK(ReadFileText(attack.outside) == std::string("outside the installation"));
@@ -139,21 +125,23 @@ TEST_CASE("the host version, read as a number, chooses the copy")
     struct Case {
         const char* host;
         std::string expected;
+        bool endToEnd;
     };
     const Case cases[] = {
-        {"9.0.0.0", "AfCore.dll of ArcGIS 9.0.0.0"},
-        {"9.1", "AfCore.dll of ArcGIS 9.1"},
-        {"9.1.0", "AfCore.dll of ArcGIS 9.1.0"}, // 9.1 as a number
-        {"8.3.0", kFromProduct},
-        {"", kFromProduct}, // no host version at all
-        {"9.2", kOutdated},
-        {"8.1", kOutdated},
+        {"9.0.0.0", "AfCore.dll of ArcGIS 9.0.0.0", true},
+        {"9.1", "AfCore.dll of ArcGIS 9.1", false},
+        {"9.1.0", "AfCore.dll of ArcGIS 9.1.0", false}, // 9.1 as a number
+        {"8.3.0", kFromProduct, false},
+        {"", kFromProduct, false}, // no host version at all
+        {"9.2", kOutdated, false},
+        {"8.1", kOutdated, false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.host);
+        CAPTURE(c.endToEnd);
         SampleMachine machine(c.host);
         REQUIRE(machine.Seed());
-        SyncAndCheck("-sync_afcore", c.expected);
+        SyncAndCheck("-sync_afcore", c.expected, c.endToEnd);
     }
 }
 
@@ -174,10 +162,9 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
         ScratchFolder other("other product");
         REQUIRE(WriteFileText(other.Make("Archome\\NTx86\\Bin\\AfCore.dll"), "AfCore.dll of another product"));
         // The value ends with the backslash that the path needs; unquoted, as the short form has no space.
-        char shortPath[MAX_PATH] = {};
-        REQUIRE(GetShortPathNameA(other.Path().c_str(), shortPath, MAX_PATH) > 0);
-        CHECK(std::string(shortPath).find(' ') == std::string::npos);
-        SyncAndCheck("-sync_afcore -qex_home:" + std::string(shortPath) + "\\", "AfCore.dll of another product");
+        const std::string shortPath = ShortPath(other.Path());
+        REQUIRE(shortPath.find(' ') == std::string::npos);
+        SyncAndCheck("-sync_afcore -qex_home:" + shortPath + "\\", "AfCore.dll of another product");
     }
     SUBCASE("\"lumera_home\" without a trailing backslash reaches the folder, not a sibling glued to its name")
     {
@@ -206,22 +193,21 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
             {"-sync_afcore -lumera_home:.", nullptr, true}, // typed: made absolute against the current folder
         };
         for (const Case& c : cases) {
-            const std::string options = c.options;
-            const std::string storedHome = c.storedHome ? c.storedHome : "(the sample's)";
-            CAPTURE(options);
-            CAPTURE(storedHome);
+            CAPTURE(c.options);
+            CAPTURE(c.storedHome);
             SampleMachine machine("9.0.0.0");
             REQUIRE(machine.Seed());
-            ScopedKey lumera(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORVAK\\LUMERA\\8.7");
             if (c.storedHome)
-                REQUIRE(lumera.SetString("LumeraHome", c.storedHome));
+                REQUIRE(SetString(HKEY_LOCAL_MACHINE, LumeraKey, "LumeraHome", c.storedHome));
             ScratchFolder current("current");
             const std::string canary = current.Make("Bin\\NTx86\\AfCore.dll");
             REQUIRE(WriteFileText(canary, "canary"));
             REQUIRE(WriteFileText(current.Make("Lumera\\Bin\\NTx86\\AfCore.dll"), "canary"));
-
-            const RepairRun run = RunRepair(c.options, RunEnd::ByOk, nullptr, {"", current.Path(), {}});
-            CHECK(run.exitCode == DWORD(0));
+            {
+                const ScopedCurrentFolder inCurrent(current.Path());
+                REQUIRE(inCurrent.Entered());
+                Sync(c.options);
+            }
             CHECK(ReadFileText(canary) ==
                   std::string(c.canaryReplaced ? "AfCore.dll of ArcGIS 9.0.0.0" : "canary"));
             CHECK(ReadFileText(current.Path() + "\\Lumera\\Bin\\NTx86\\AfCore.dll") == std::string("canary"));
@@ -232,35 +218,17 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
 
 TEST_CASE("no complete copy: LUMERA keeps its old AfCore.dll")
 {
-    SUBCASE("host 9.0.0.0, the host's AfCore.dll missing")
-    {
-        SampleMachine machine("9.0.0.0");
+    for (const char* name : {"AfCore.dll source missing (host)", "AfCore.dll source missing (product)",
+                             "AfCore.dll source held open, share mode 0 (host)", "AfCore.dll source is a folder"}) {
+        CAPTURE(name);
+        const SpoiledMachine* spoiled = SpoiledMachineNamed(name);
+        REQUIRE(spoiled != nullptr);
+        SampleMachine machine(spoiled->host);
         REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 8.3.0, the product's AfCore.dll missing")
-    {
-        SampleMachine machine("8.3.0");
-        REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::ProductAfCore().c_str()));
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 9.0.0.0, the host's AfCore.dll held open with no sharing")
-    {
-        SampleMachine machine("9.0.0.0");
-        REQUIRE(machine.Seed());
-        unique_file held(CreateFileA(SampleMachine::HostAfCore().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        REQUIRE(held);
-        SyncAndCheck("-sync_afcore", kOutdated);
-    }
-    SUBCASE("host 9.0.0.0, a folder named AfCore.dll in the host's place")
-    {
-        SampleMachine machine("9.0.0.0");
-        REQUIRE(machine.Seed());
-        REQUIRE(DeleteFileA(SampleMachine::HostAfCore().c_str()));
-        REQUIRE(CreateFolders(SampleMachine::HostAfCore()));
+        Spoiling spoiling;
+        REQUIRE(spoiled->spoil(spoiling));
+        const unique_file held = HoldOpen(spoiling.heldOpen);
+        REQUIRE(spoiling.heldOpen.empty() != static_cast<bool>(held));
         SyncAndCheck("-sync_afcore", kOutdated);
     }
 }

@@ -1,6 +1,10 @@
-// The directory options and "sxs_required" of the real RepairQEXApps.exe.
+// The directory options and "sxs_required". The worker runs in this process,
+// on a window that records what it reports; one run of the real
+// RepairQEXApps.exe shows that the options reach it.
+#include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
+#include "worker/repair_worker.h"
 
 #include <doctest.h>
 
@@ -14,18 +18,36 @@ std::string QuotedProductHome()
     return "\"" + home.substr(0, home.size() - 1) + "\"";
 }
 
-std::string ShortHostHome()
-{
-    char shortPath[MAX_PATH] = {};
-    GetShortPathNameA(SampleMachine::HostHome().c_str(), shortPath, MAX_PATH);
-    return shortPath;
-}
-
 // A side-by-side utility that cannot be registered: with sxsRequired the
 // product's registration stops there, without it the sweep goes on.
 bool BreakProductBinder()
 {
     return CopyFixture("com_server_fails.dll", SampleMachine::ProductHome() + "bin\\ntx86\\AsmBinder.dll");
+}
+
+// The worker's whole run, in this process: what it reported to its window,
+// then "exit code N".
+std::vector<std::string> RunWorker(const std::string& options)
+{
+    OptionSet parsed(options.c_str());
+    MessageRecorder recorder;
+    WorkerContext context{recorder.Window(), &parsed};
+    const ScopedMessageBoxes boxes;
+    silentMode = false; // the worker sets it and nothing resets it
+    const DWORD exitCode = RepairWorker(&context);
+    CHECK(boxes.Shown().empty());
+    std::vector<std::string> lines = recorder.Lines();
+    lines.push_back("exit code " + std::to_string(exitCode));
+    return lines;
+}
+
+// The last report that starts with prefix ("progress 1007"), or "".
+std::string Last(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->compare(0, prefix.size(), prefix) == 0)
+            return *line;
+    return "";
 }
 
 } // namespace
@@ -45,9 +67,7 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
 
-        const RepairRun run = RunRepair(options, RunEnd::ByOk);
-        CHECK(run.exitCode == exitCode);
-        CHECK(run.messageBoxes.empty());
+        CHECK(RunWorker(options).back() == "exit code " + std::to_string(exitCode));
         CHECK(RegistrationCount("QexCore.dll") == 0);
         CHECK(RegasmRuns().empty());
         // No product home: the threading-model repair is skipped too.
@@ -60,11 +80,9 @@ TEST_CASE("\"qex_home\" with a directory alone: no step selected, only the threa
     SampleMachine machine("9.0.0.0");
     REQUIRE(machine.Seed());
 
-    const RepairRun run = RunRepair("-qex_home:" + QuotedProductHome(), RunEnd::ByOk);
-    CHECK(run.exitCode == DWORD(0));
-    REQUIRE(run.windowRead);
-    CHECK(run.com.bar == 0);
-    CHECK(run.net.bar == 0);
+    const std::vector<std::string> reported = RunWorker("-qex_home:" + QuotedProductHome());
+    CHECK(Last(reported, "progress 1000") == "");
+    CHECK(Last(reported, "progress 1002") == "");
     CHECK(RegistrationCount("QexCore.dll") == 0);
     CHECK(RegasmRuns().empty());
     CHECK(ThreadingModelValue() == std::string("Both"));
@@ -75,29 +93,33 @@ TEST_CASE("\"sxs_required\" decides whether the product's registration stops at 
     struct Case {
         std::string options;
         bool carriesOn; // sxsRequired false: the sweep goes past the utility
+        bool endToEnd;
     };
     const std::string home = "-qex_home:" + QuotedProductHome();
     const Case cases[] = {
-        {home + " -sxs_required:0 -repair_qex_com", true},
-        {home + " -sxs_required:2 -repair_qex_com", true},
-        {home + " -sxs_required:1 -repair_qex_com", false},
-        {home + " -repair_qex_com", false},
+        {home + " -sxs_required:0 -repair_qex_com", true, true},
+        {home + " -sxs_required:2 -repair_qex_com", true, false},
+        {home + " -sxs_required:1 -repair_qex_com", false, false},
+        {home + " -repair_qex_com", false, false},
         // Without a value it reads as a number other than 1.
-        {home + " -sxs_required -repair_qex_com", true},
+        {home + " -sxs_required -repair_qex_com", true, false},
         // Without "qex_home" the option is not read before the host's decision,
         // and RepairHost is not selected: sxsRequired stays true.
-        {"-sxs_required:0 -repair_qex_com", false},
+        {"-sxs_required:0 -repair_qex_com", false, false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.options);
+        CAPTURE(c.endToEnd);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
         REQUIRE(BreakProductBinder());
 
-        const RepairRun run = RunRepair(c.options, RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
-        CHECK(RegistrationCount("AsmBinder.dll") >= 1);
+        if (c.endToEnd)
+            CHECK(RunRepair(c.options, RunEnd::ByOk).Outcome() == kQuietEnd);
+        else
+            RunWorker(c.options);
+        // The utility first, and again in the sweep when it goes on.
+        CHECK(RegistrationCount("AsmBinder.dll") == (c.carriesOn ? 2 : 1));
         CHECK(RegistrationCount("QexCore.dll") == (c.carriesOn ? 1 : 0));
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RegasmRuns().empty());
@@ -112,12 +134,10 @@ TEST_CASE("\"arcgis_home\" with \"repair_arcgis\": only the ArcObjects libraries
         SampleMachine machine("8.3.0");
         REQUIRE(machine.Seed());
 
-        const RepairRun run = RunRepair("-repair_arcgis -arcgis_home:" + ShortHostHome(), RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        REQUIRE(run.windowRead);
-        CHECK(run.messageBoxes.empty());
-        CHECK(run.arc.bar == 100);
-        CHECK(run.com.bar == 0);
+        const std::vector<std::string> reported =
+            RunWorker("-repair_arcgis -arcgis_home:" + ShortPath(SampleMachine::HostHome()));
+        CHECK(Last(reported, "progress 1007") == "progress 1007 100");
+        CHECK(Last(reported, "progress 1000") == "");
         CHECK(RegistrationCount("Geometry.dll") == 1);
         CHECK(RegistrationCount("SpatialReference.dll") == 1);
         CHECK(RegistrationCount("RasterCore.dll") == 0);
@@ -131,9 +151,9 @@ TEST_CASE("\"arcgis_home\" with \"repair_arcgis\": only the ArcObjects libraries
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
 
-        const RepairRun run = RunRepair("-repair_arcgis -arcgis_home:" + ShortHostHome(), RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.arc.bar == 100);
+        const std::vector<std::string> reported =
+            RunWorker("-repair_arcgis -arcgis_home:" + ShortPath(SampleMachine::HostHome()));
+        CHECK(Last(reported, "progress 1007") == "progress 1007 100");
         CHECK(RegistrationCount("Geometry.dll") == 1);
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
@@ -160,24 +180,21 @@ TEST_CASE("\"arcgis_home\" without a value or empty, with \"repair_arcgis\": the
         {"9.0.0.0", "-repair_arcgis -arcgis_home:\"\""},
     };
     for (const Case& c : cases) {
-        const std::string host = c.host;
-        const std::string options = c.options;
-        CAPTURE(host);
-        CAPTURE(options);
-        SampleMachine machine(host);
+        CAPTURE(c.host);
+        CAPTURE(c.options);
+        SampleMachine machine(c.host);
         REQUIRE(machine.Seed());
 
-        const RepairRun run = RunRepair(options, RunEnd::ByOk, nullptr, {"", current.Path(), {}});
-        CHECK(run.exitCode == DWORD(0));
-        REQUIRE(run.windowRead);
-        CHECK(run.messageBoxes.empty());
-        CHECK(run.arc.bar == 0);
-        CHECK(run.arc.status == 0);
+        const ScopedCurrentFolder inCurrent(current.Path());
+        REQUIRE(inCurrent.Entered());
+        const std::vector<std::string> reported = RunWorker(c.options);
+        CHECK(Last(reported, "progress 1007") == "");
+        CHECK(Last(reported, "status 1008") == "");
         CHECK(RegistrationCount("Geometry.dll") == 0);
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
-        if (host == "9.0.0.0")
+        if (c.host == std::string("9.0.0.0"))
             CHECK(RasterEnvironmentValue("QEX_HOME") == std::string(StaleRasterHome));
     }
 }

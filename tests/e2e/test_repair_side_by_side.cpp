@@ -1,12 +1,15 @@
-// The side-by-side decision of the real RepairQEXApps.exe for each host
-// version, and the patch installer that host 8.3.0 may need.
+// The side-by-side decision for each host version, and the patch installer
+// that host 8.3.0 may need. The host repair runs in this process; one run of
+// the real RepairQEXApps.exe per table shows that the options reach it.
 //
 // The raster folder's side-by-side utility is made to fail its registration:
 // with sxsRequired the raster folder's registration stops there and its
 // RasterCore.dll stays unregistered; without it the sweep goes on.
+#include "options/option_set.h"
 #include "support/bench.h"
 #include "support/discovery_packages.h"
 #include "support/sample_machine.h"
+#include "worker/host_repair.h"
 
 #include <doctest.h>
 
@@ -25,19 +28,44 @@ bool SxsRequiredHeld()
     return RegistrationCount("RasterCore.dll") == 0;
 }
 
-std::string ShortProductHome()
+// The host repair as the worker runs it, in this process, with the message
+// boxes it must have shown: the sxsRequired it settled on. An installer that
+// could not start shows its message and counts as the patch step's failure.
+bool RepairHostHere(const std::string& options, const std::vector<std::string>& messageBoxes = {})
 {
-    char shortPath[MAX_PATH] = {};
-    GetShortPathNameA(SampleMachine::ProductHome().c_str(), shortPath, MAX_PATH);
-    return shortPath;
+    OptionSet parsed(options.c_str());
+    MessageRecorder recorder;
+    const WorkerContext context{recorder.Window(), &parsed};
+    const ScopedMessageBoxes boxes;
+    silentMode = false; // the worker sets it and nothing resets it
+    bool sxsRequired = true;
+    RunOutcome outcome;
+    RepairHost(context, parsed, sxsRequired, outcome);
+    CHECK(boxes.Shown() == messageBoxes);
+    CHECK(outcome.patchFailed == !messageBoxes.empty());
+    return sxsRequired;
 }
 
 // What the stand-in Setup.exe logs: its command line and working directory.
 std::string ExpectedPatchRun(int which)
 {
-    const std::string folder = ShortProductHome() + "Install\\Patch" + std::to_string(which) + "\\";
+    const std::string folder = ShortPath(SampleMachine::ProductHome()) + "Install\\Patch" + std::to_string(which) + "\\";
     return "\"" + folder + "Setup.exe\" /qn|" + folder.substr(0, folder.size() - 1);
 }
+
+// A row of the spoiled machines' table on a seeded machine of its host.
+struct Spoiled {
+    const SpoiledMachine* row;
+    SampleMachine machine;
+    explicit Spoiled(const char* name) : row(SpoiledMachineNamed(name)), machine(row ? row->host : "")
+    {
+        REQUIRE(row != nullptr);
+        REQUIRE(machine.Seed());
+        Spoiling spoiling;
+        REQUIRE(row->spoil(spoiling));
+        REQUIRE(BreakRasterBinder(machine));
+    }
+};
 
 } // namespace
 
@@ -46,16 +74,27 @@ TEST_CASE("the host version decides sxsRequired: 9.0.0.0 false, 9.1 true, other 
     struct Case {
         const char* host;
         bool sxsRequired;
+        bool rasterKey; // the raster environment names the raster folder: else these versions have none
+        bool endToEnd;
     };
-    for (const Case& c : {Case{"9.0.0.0", false}, Case{"9.1", true}, Case{"9.2", true}, Case{"9.1.0", true}}) {
+    for (const Case& c : {Case{"9.0.0.0", false, false, true}, Case{"9.0.0.0", false, false, false},
+                          Case{"9.1", true, false, false}, Case{"9.2", true, true, false},
+                          Case{"9.1.0", true, true, false}}) {
         CAPTURE(c.host);
+        CAPTURE(c.endToEnd);
         SampleMachine machine(c.host);
         REQUIRE(machine.Seed());
         REQUIRE(BreakRasterBinder(machine));
+        if (c.rasterKey)
+            REQUIRE(SetString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_HOME", SampleMachine::HostHome() + "Raster\\"));
 
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        if (c.endToEnd) {
+            CHECK(RunRepair("", RunEnd::ByOk).Outcome() == kQuietEnd);
+        } else {
+            CHECK(RepairHostHere("") == c.sxsRequired);
+            // The raster folder's pass ran: its utility, and again in the sweep when it goes on.
+            CHECK(RegistrationCount("AsmBinder.dll") == (c.sxsRequired ? 1 : 2));
+        }
         CHECK(SxsRequiredHeld() == c.sxsRequired);
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
@@ -67,18 +106,21 @@ TEST_CASE("\"sxs_required\" replaces the decision by version, for host 8.3.0 wit
     struct Case {
         const char* options;
         bool sxsRequired;
+        bool endToEnd;
     };
-    for (const Case& c : {Case{"-repair_arcgis -repair_qex_com -sxs_required:0", false},
-                          Case{"-repair_arcgis -repair_qex_com -sxs_required", false},
-                          Case{"-repair_arcgis -repair_qex_com -sxs_required:1", true}}) {
+    for (const Case& c : {Case{"-repair_arcgis -repair_qex_com -sxs_required:0", false, true},
+                          Case{"-repair_arcgis -repair_qex_com -sxs_required", false, false},
+                          Case{"-repair_arcgis -repair_qex_com -sxs_required:1", true, false}}) {
         CAPTURE(c.options);
+        CAPTURE(c.endToEnd);
         SampleMachine machine("8.3.0");
         REQUIRE(machine.Seed());
         REQUIRE(BreakRasterBinder(machine));
 
-        const RepairRun run = RunRepair(c.options, RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        if (c.endToEnd)
+            CHECK(RunRepair(c.options, RunEnd::ByOk).Outcome() == kQuietEnd);
+        else
+            CHECK(RepairHostHere(c.options) == c.sxsRequired);
         CHECK(SxsRequiredHeld() == c.sxsRequired);
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
@@ -95,23 +137,17 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
 
     SUBCASE("extension 8.3 installed, second patch missing: the second patch")
     {
-        bool installedAtFinish = false;
-        const RepairRun run = RunRepair("", RunEnd::ByOk, [&](HWND) {
-            installedAtFinish = IsProductRecorded(PatchProductCode(2));
-        });
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        CHECK(RepairHostHere(""));
         CHECK(PatchRuns(2) == std::vector<std::string>{ExpectedPatchRun(2)});
         CHECK(PatchRuns(1).empty());
-        CHECK(installedAtFinish);
+        // Waited for: installed by the time the repair goes on.
+        CHECK(IsProductRecorded(PatchProductCode(2)));
         CHECK(SxsRequiredHeld());
     }
     SUBCASE("extension 8.3 and the second patch installed, first patch missing: the first patch")
     {
         REQUIRE(InstallPatchPackage(2));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        CHECK(RepairHostHere(""));
         CHECK(PatchRuns(1) == std::vector<std::string>{ExpectedPatchRun(1)});
         CHECK(PatchRuns(2).empty());
         CHECK(IsProductRecorded(PatchProductCode(1)));
@@ -121,9 +157,7 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
     {
         REQUIRE(InstallPatchPackage(1));
         REQUIRE(InstallPatchPackage(2));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        CHECK(RepairHostHere(""));
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
         CHECK(SxsRequiredHeld());
@@ -136,8 +170,7 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
             CAPTURE(keyKept);
             REQUIRE((keyKept ? SetString(HKEY_LOCAL_MACHINE, kExtension83Key, "InstallDir", "")
                              : DeleteKeyTree(HKEY_LOCAL_MACHINE, kExtension83Key)));
-            const RepairRun run = RunRepair("", RunEnd::ByOk);
-            CHECK(run.exitCode == DWORD(0));
+            CHECK(RepairHostHere(""));
             CHECK(PatchRuns(1).empty());
             CHECK(PatchRuns(2).empty());
             CHECK(SxsRequiredHeld());
@@ -146,9 +179,7 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
     SUBCASE("no product home of 8.7.0: no installer, sxsRequired false")
     {
         REQUIRE(DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane\\Shared\\8.7.0"));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        CHECK_FALSE(RepairHostHere(""));
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
         CHECK_FALSE(SxsRequiredHeld());
@@ -157,39 +188,26 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
 
 TEST_CASE("host 8.3.0: an installer that cannot start gives the message unless silent; sxsRequired true")
 {
-    SampleMachine machine("8.3.0");
-    REQUIRE(machine.Seed());
-    REQUIRE(BreakRasterBinder(machine));
-
     SUBCASE("Setup.exe missing")
     {
-        REQUIRE(DeleteFileA((SampleMachine::ProductHome() + "Install\\Patch2\\Setup.exe").c_str()));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CAPTURE(Join(run.messageBoxes));
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes == std::vector<std::string>{kPatchLaunchFailed});
-        CHECK(run.com.bar == 100); // the run went on after the message
+        const Spoiled spoiled("patch Setup.exe missing");
+        CHECK(RepairHostHere("", {kPatchLaunchFailed}));
+        // The run went on after the message.
+        CHECK(RegistrationCount("AsmBinder.dll") == 1);
         CHECK(SxsRequiredHeld());
     }
     SUBCASE("a product home too long for the installer's command line: refused, not cut short")
     {
         // Beyond the 1,004 bytes of the installer's command line and working directory.
-        const std::string longHome = SampleMachine::ProductHome() + std::string(1000, 'x') + "\\";
-        ScopedKey product(HKEY_LOCAL_MACHINE, ProductKey);
-        REQUIRE(product.SetString("QEX_HOME", longHome));
-        const RepairRun run = RunRepair("", RunEnd::ByOk);
-        CAPTURE(Join(run.messageBoxes));
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes == std::vector<std::string>{kPatchLaunchFailed});
+        const Spoiled spoiled("product home of 1,100 bytes (patch step)");
+        CHECK(RepairHostHere("", {kPatchLaunchFailed}));
         CHECK(PatchRuns(1).empty());
         CHECK(PatchRuns(2).empty());
         CHECK(SxsRequiredHeld());
     }
     SUBCASE("silent: no message, the run closes itself")
     {
-        REQUIRE(DeleteFileA((SampleMachine::ProductHome() + "Install\\Patch2\\Setup.exe").c_str()));
-        const RepairRun run = RunRepair("-silent", RunEnd::ByItself);
-        CHECK(run.exitCode == DWORD(0));
-        CHECK(run.messageBoxes.empty());
+        const Spoiled spoiled("patch Setup.exe missing");
+        CHECK(RunRepair("-silent", RunEnd::ByItself).Outcome() == kQuietEnd);
     }
 }

@@ -1,23 +1,11 @@
 #include "support/arc_registry.h"
 
 #include "common/unique_any.h"
-#include "fixtures/arcobjects/marker.h"
 #include "support/bench.h"
 
 #include <aclapi.h>
 
 namespace {
-
-std::vector<std::string> Split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t end = text.find(separator); end != std::string::npos; end = text.find(separator, start)) {
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
 
 bool SetKeySecurity(HKEY root, const std::string& subKey, PSECURITY_DESCRIPTOR descriptor)
 {
@@ -28,61 +16,23 @@ bool SetKeySecurity(HKEY root, const std::string& subKey, PSECURITY_DESCRIPTOR d
 
 } // namespace
 
-bool SeedKey(const std::string& subKey, const char* name, const std::string& data)
-{
-    return name ? SetString(HKEY_LOCAL_MACHINE, subKey, name, data) : CreateKey(HKEY_LOCAL_MACHINE, subKey);
-}
-
-ArcMachine::ArcMachine()
-    : esri_(HKEY_LOCAL_MACHINE, "SOFTWARE\\ESRI"), torvane_(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane")
-{
-}
-
 void ArcMachine::SetHostVersion(const std::optional<std::string>& version) const
 {
     if (version)
-        SeedKey(HostKey, "RealVersion", *version);
+        esri.SetString(HostKey, "RealVersion", *version);
     else
-        SeedKey(HostKey);
+        esri.Create(HostKey);
 }
 
 void ArcMachine::SetProductHome(const std::string& version, const std::string& home) const
 {
-    SeedKey(std::string(SharedKey) + "\\" + version + "\\Environment", "QEX_HOME", home);
+    torvane.SetString(std::string(SharedKey) + "\\" + version + "\\Environment", "QEX_HOME", home);
 }
 
 void ArcMachine::SetExtensionHome(const std::string& product, const std::string& version,
                                   const std::string& dir) const
 {
-    SeedKey("SOFTWARE\\Torvane\\" + product + "\\" + version, "InstallDir", dir);
-}
-
-void ArcMachine::CreateRasterKey() const
-{
-    SeedKey(RasterKey);
-}
-
-void ArcMachine::CreateRasterEnvironmentKey() const
-{
-    SeedKey(RasterEnvironmentKey);
-}
-
-std::vector<std::string> ArcRegistrations()
-{
-    std::optional<RawValue> sequence = ReadRawValue(HKEY_CURRENT_USER, arcMarkerKey, arcMarkerSequence);
-    if (!sequence)
-        return {};
-    return Split(std::string(sequence->bytes.c_str()), ';');
-}
-
-std::string RasterHomeWhenRegistered()
-{
-    return ReadString(HKEY_CURRENT_USER, arcMarkerKey, arcMarkerRasterHome).value_or("(not recorded)");
-}
-
-void ClearArcRegistrations()
-{
-    DeleteKeyTree(HKEY_CURRENT_USER, arcMarkerKey);
+    torvane.SetString("SOFTWARE\\Torvane\\" + product + "\\" + version, "InstallDir", dir);
 }
 
 ScopedWriteDenial::ScopedWriteDenial(HKEY root, std::string subKey) : root_(root), subKey_(std::move(subKey))

@@ -1,6 +1,6 @@
-// Registry helpers for the ArcObjects and registry-repair tests: the marks
-// that the ArcObjects stand-ins leave when they register, and a key whose
-// security denies setting values.
+// Registry helpers for the ArcObjects and registry-repair tests: the host's
+// and the maker's keys as a test describes them, and a key whose security
+// denies setting values.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +14,9 @@
 // The host's and the maker's registry as a test describes it (32-bit view of
 // HKLM). "SOFTWARE\ESRI" and "SOFTWARE\Torvane" go with all they hold when
 // the owner goes.
-class ArcMachine {
-public:
-    ArcMachine();
+struct ArcMachine {
+    ScopedKey esri{HKEY_LOCAL_MACHINE, "SOFTWARE\\ESRI"};
+    ScopedKey torvane{HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane"};
 
     // "RealVersion" under "SOFTWARE\ESRI\CoreRuntime"; nullopt: the key without the value.
     void SetHostVersion(const std::optional<std::string>& version) const;
@@ -25,23 +25,9 @@ public:
     // "InstallDir" of "SOFTWARE\Torvane\<product>\<version>".
     void SetExtensionHome(const std::string& product, const std::string& version, const std::string& dir) const;
     // The host's raster keys, as an installed host leaves them.
-    void CreateRasterKey() const;
-    void CreateRasterEnvironmentKey() const;
-
-private:
-    ScopedKey esri_;
-    ScopedKey torvane_;
+    void CreateRasterKey() const { esri.Create(RasterKey); }
+    void CreateRasterEnvironmentKey() const { esri.Create(RasterEnvironmentKey); }
 };
-
-// Creates the key (and its parents) in HKLM and sets a REG_SZ value when a name is given.
-bool SeedKey(const std::string& subKey, const char* name = nullptr, const std::string& data = {});
-
-// Names of the stand-ins registered since the last ClearArcRegistrations, in order.
-std::vector<std::string> ArcRegistrations();
-// The raster environment's "QEX_HOME" as the last registration found it:
-// "(absent)" when it was not there, "(not recorded)" when nothing registered.
-std::string RasterHomeWhenRegistered();
-void ClearArcRegistrations();
 
 // Denies KEY_SET_VALUE on an existing key to everyone while the owner lives,
 // then gives the key its former security back.

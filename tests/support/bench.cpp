@@ -3,6 +3,7 @@
 #include "common/messages.h"
 #include "common/process.h"
 #include "common/unique_any.h"
+#include "support/com_markers.h"
 
 #include <shlwapi.h>
 
@@ -28,6 +29,40 @@ std::string ProgramPath()
 std::string FixturePath(const char* fileName)
 {
     return BuildFolder() + "\\" + fileName;
+}
+
+bool PollUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(intervalMs);
+    }
+    return true;
+}
+
+std::string CommandLine(const std::string& program, const std::string& options)
+{
+    return Quoted(program) + (options.empty() ? "" : " " + options);
+}
+
+std::string ShortPath(const std::string& path)
+{
+    char shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? shortPath : path;
+}
+
+ScopedCurrentFolder::ScopedCurrentFolder(const std::string& path)
+    : entered_(GetCurrentDirectoryA(MAX_PATH, previous_) > 0 && SetCurrentDirectoryA(path.c_str()))
+{
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder()
+{
+    if (entered_)
+        SetCurrentDirectoryA(previous_);
 }
 
 bool CreateFolders(const std::string& path)
@@ -178,19 +213,21 @@ bool SetString(HKEY root, const std::string& subKey, const char* name, const std
            ERROR_SUCCESS;
 }
 
-ScopedKey::ScopedKey(HKEY root, std::string subKey) : root_(root), subKey_(std::move(subKey))
+ScopedKey::ScopedKey(HKEY root, std::string subKey)
+    : root_(root), subKey_(std::move(subKey)), wasAbsent_(!KeyExists(root_, subKey_))
 {
     CreateKey(root_, subKey_);
 }
 
 ScopedKey::~ScopedKey()
 {
-    DeleteKeyTree(root_, subKey_);
+    if (wasAbsent_)
+        DeleteKeyTree(root_, subKey_);
 }
 
 bool ScopedKey::SetRaw(const char* name, DWORD type, const void* data, DWORD size) const
 {
-    return SetValue(root_, subKey_, name, type, data, size) == ERROR_SUCCESS;
+    return SetRaw(subKey_, name, type, data, size);
 }
 
 bool ScopedKey::SetString(const char* name, const std::string& data) const
@@ -198,9 +235,81 @@ bool ScopedKey::SetString(const char* name, const std::string& data) const
     return ::SetString(root_, subKey_, name, data);
 }
 
-bool ScopedKey::SetDword(const char* name, DWORD data) const
+bool ScopedKey::Create(const std::string& subKey) const
 {
-    return SetRaw(name, REG_DWORD, &data, sizeof data);
+    return CreateKey(root_, subKey);
+}
+
+bool ScopedKey::SetString(const std::string& subKey, const char* name, const std::string& data) const
+{
+    return ::SetString(root_, subKey, name, data);
+}
+
+bool ScopedKey::SetRaw(const std::string& subKey, const char* name, DWORD type, const void* data, DWORD size) const
+{
+    return SetValue(root_, subKey, name, type, data, size) == ERROR_SUCCESS;
+}
+
+bool ScopedKey::Remove(const std::string& subKey) const
+{
+    return DeleteKeyTree(root_, subKey);
+}
+
+ScopedEmptyMachineKey::ScopedEmptyMachineKey()
+    : scratch_("Software\\QexTestMachine " + std::to_string(GetCurrentProcessId()))
+{
+    DeleteKeyTree(HKEY_CURRENT_USER, scratch_);
+    unique_hkey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, scratch_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    active_ = RegOverridePredefKey(HKEY_LOCAL_MACHINE, key.get()) == ERROR_SUCCESS;
+}
+
+ScopedEmptyMachineKey::~ScopedEmptyMachineKey()
+{
+    if (active_)
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    DeleteKeyTree(HKEY_CURRENT_USER, scratch_);
+}
+
+namespace {
+
+void** ImportSlot(const char* function)
+{
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); library->Name; ++library) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots)
+            if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
+                lstrcmpA(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, function) == 0)
+                return reinterpret_cast<void**>(&slots->u1.Function);
+    }
+    return nullptr;
+}
+
+void WriteSlot(void** slot, void* value)
+{
+    DWORD protection = 0;
+    if (slot && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, protection, &protection);
+    }
+}
+
+} // namespace
+
+ImportHook::ImportHook(const char* function, void* hook) : slot(ImportSlot(function)), original(slot ? *slot : nullptr)
+{
+    WriteSlot(slot, hook);
+}
+
+ImportHook::~ImportHook()
+{
+    WriteSlot(slot, original);
 }
 
 bool KeyExists(HKEY root, const std::string& subKey)
@@ -304,6 +413,7 @@ bool ScopedValue::Delete() const
 
 std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs, const char* workingDirectory)
 {
+    MarkerKey(); // the child's stand-ins record where this process reads
     std::optional<unique_process_information> process = StartProcess(commandLine, 0, workingDirectory);
     if (!process)
         return std::nullopt;
@@ -327,7 +437,26 @@ bool RemovePackage(const std::string& productCode)
 }
 
 namespace {
+
 const char recorderClass[] = "QexMessageRecorder";
+std::vector<std::string> messageBoxes;
+
+int WINAPI RecordMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT)
+{
+    messageBoxes.push_back(std::string(caption ? caption : "Error") + ": " + (text ? text : ""));
+    return IDOK;
+}
+
+} // namespace
+
+ScopedMessageBoxes::ScopedMessageBoxes() : hook_("MessageBoxA", reinterpret_cast<void*>(RecordMessageBox))
+{
+    messageBoxes.clear();
+}
+
+const std::vector<std::string>& ScopedMessageBoxes::Shown() const
+{
+    return messageBoxes;
 }
 
 MessageRecorder::MessageRecorder()

@@ -1,15 +1,52 @@
 // What Windows-side tests share: where the build put things, scratch folders
-// and registry keys that remove themselves, child processes, and a window
-// that records the progress messages it receives.
+// and registry keys that remove themselves, child processes, a window that
+// records the progress messages it receives, and how doctest shows values.
 #pragma once
 
 #include "common/unique_any.h"
 
 #include <windows.h>
 
+#include <doctest.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+// A failed check shows a "const char*" as its text, not its address, lines
+// as a list, and an optional as its value or nullopt; long strings are cut to
+// their first 60 characters and their length.
+namespace doctest {
+template <> struct StringMaker<const char*> {
+    static String convert(const char* value) { return value ? ("\"" + std::string(value) + "\"").c_str() : "null"; }
+};
+template <> struct StringMaker<std::vector<std::string>> {
+    static String convert(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += (text.empty() ? "{\"" : "\", \"") + line;
+        return (lines.empty() ? "{}" : text + "\"}").c_str();
+    }
+};
+template <typename T> struct StringMaker<std::optional<T>> {
+    static String convert(const std::optional<T>& value) { return value ? toString(*value) : "nullopt"; }
+};
+template <> struct StringMaker<std::optional<std::string>> {
+    static String convert(const std::optional<std::string>& value)
+    {
+        if (!value)
+            return "nullopt";
+        if (value->size() <= 60)
+            return ("\"" + *value + "\"").c_str();
+        return ("\"" + value->substr(0, 60) + "...\" (" + std::to_string(value->size()) + " characters)").c_str();
+    }
+};
+} // namespace doctest
+
+// Asks every intervalMs until condition holds; false once timeoutMs has passed without it.
+bool PollUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs = 10);
 
 // The folder that holds the test programs and fixtures (build/win32/bin).
 std::string BuildFolder();
@@ -33,6 +70,20 @@ public:
 
 private:
     std::string path_;
+};
+
+// This process's current folder while the owner lives; Entered() is false when it could not be changed.
+class ScopedCurrentFolder {
+public:
+    explicit ScopedCurrentFolder(const std::string& path);
+    ~ScopedCurrentFolder();
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+    bool Entered() const { return entered_; }
+
+private:
+    char previous_[MAX_PATH] = {};
+    bool entered_;
 };
 
 bool CreateFolders(const std::string& path);
@@ -77,8 +128,10 @@ std::optional<std::string> ReadString(HKEY root, const std::string& subKey, cons
 // A REG_DWORD value; 0 when absent or of another type or size.
 int ReadCount(HKEY root, const std::string& subKey, const char* name);
 
-// A registry key (and its parents) created for a test, deleted with its whole
-// tree when the owner goes.
+// A registry key (and its parents) that a test creates and seeds. When the
+// owner goes, the key goes with its whole tree, but only when it was absent
+// at the start. The sub-keys that the three-argument calls name are full
+// paths under the same root. 32-bit view, as the program sees it.
 class ScopedKey {
 public:
     ScopedKey(HKEY root, std::string subKey);
@@ -86,14 +139,50 @@ public:
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
 
+    bool WasAbsent() const { return wasAbsent_; }
     bool SetString(const char* name, const std::string& data) const;
     bool SetRaw(const char* name, DWORD type, const void* data, DWORD size) const;
-    bool SetDword(const char* name, DWORD data) const;
-    const std::string& SubKey() const { return subKey_; }
+
+    bool Create(const std::string& subKey) const;
+    bool SetString(const std::string& subKey, const char* name, const std::string& data) const;
+    bool SetRaw(const std::string& subKey, const char* name, DWORD type, const void* data, DWORD size) const;
+    bool Remove(const std::string& subKey) const;
 
 private:
     HKEY root_;
     std::string subKey_;
+    bool wasAbsent_;
+};
+
+// Maps HKEY_LOCAL_MACHINE, in this process only, to an empty scratch key
+// under HKEY_CURRENT_USER; the real HKLM comes back, and the scratch key goes,
+// with the owner. Every key of the real HKLM (such as
+// SOFTWARE\Microsoft\Windows\CurrentVersion) is missing inside.
+class ScopedEmptyMachineKey {
+public:
+    ScopedEmptyMachineKey();
+    ~ScopedEmptyMachineKey();
+    ScopedEmptyMachineKey(const ScopedEmptyMachineKey&) = delete;
+    ScopedEmptyMachineKey& operator=(const ScopedEmptyMachineKey&) = delete;
+
+    bool Active() const { return active_; }
+
+private:
+    std::string scratch_;
+    bool active_ = false;
+};
+
+// Points this executable's import of a function (such as "MessageBoxA"),
+// through which the code under test linked in here calls it, at a hook while
+// the owner lives. original is what the import pointed at; null when nothing
+// here imports the function.
+struct ImportHook {
+    void** slot;
+    void* original;
+    ImportHook(const char* function, void* hook);
+    ~ImportHook();
+    ImportHook(const ImportHook&) = delete;
+    ImportHook& operator=(const ImportHook&) = delete;
 };
 
 // Remembers a value of a key the test does not own (its type and bytes, or its
@@ -122,6 +211,11 @@ private:
     std::optional<RawValue> former_;
 };
 
+// The program's path in double quotes, then the options, as a command line.
+std::string CommandLine(const std::string& program, const std::string& options);
+// The short (8.3) form of an existing path; the path itself when it has none.
+std::string ShortPath(const std::string& path);
+
 // Runs a command line exactly as given and waits up to timeoutMs.
 // Returns the exit code, or nullopt when it could not start or timed out (then it is killed).
 std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs = 120000,
@@ -130,6 +224,18 @@ std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs 
 // Installs or removes an MSI package quietly through msiexec.
 bool InstallPackage(const std::string& msiPath);
 bool RemovePackage(const std::string& productCode);
+
+// While the owner lives, a MessageBoxA that the code under test (linked in
+// here) calls shows nothing: the call is recorded as "caption: text" and
+// answered with OK.
+class ScopedMessageBoxes {
+public:
+    ScopedMessageBoxes();
+    const std::vector<std::string>& Shown() const;
+
+private:
+    ImportHook hook_;
+};
 
 // A window on the calling thread that records UM_SETPROGRESS, UM_SETSTATUS,
 // UM_SETTEXT and UM_FINISH as lines such as "progress 1000 34",

@@ -8,78 +8,72 @@ namespace {
 
 constexpr char MarkerVariable[] = "QEX_COM_MARKERS";
 
-std::optional<std::string> Environment(const char* name)
-{
-    char value[1024];
-    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    if (length == 0 || length >= sizeof value)
-        return std::nullopt;
-    return std::string(value, length);
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
+struct ProcessMarkerKey {
+    std::string key = "Software\\QexTest\\ComMarkers " + std::to_string(GetCurrentProcessId());
+    ProcessMarkerKey()
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, key);
+        SetEnvironmentVariableA(MarkerVariable, key.c_str());
     }
-    return true;
+    ~ProcessMarkerKey()
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, key);
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QexTest"); // only when no other process's key is left
+    }
+};
+
+std::string ModuleKey(const std::string& module)
+{
+    return MarkerKey() + "\\" + module;
 }
 
 } // namespace
 
-ScopedComMarkers::ScopedComMarkers()
-    : key_("Software\\QexTest\\ComMarkers " + std::to_string(GetCurrentProcessId())),
-      previous_(Environment(MarkerVariable))
+const std::string& MarkerKey()
 {
-    DeleteKeyTree(HKEY_CURRENT_USER, key_);
-    SetEnvironmentVariableA(MarkerVariable, key_.c_str());
+    static const ProcessMarkerKey owner;
+    return owner.key;
 }
 
-ScopedComMarkers::~ScopedComMarkers()
+int RegistrationCount(const std::string& module)
 {
-    DeleteKeyTree(HKEY_CURRENT_USER, key_);
-    SetEnvironmentVariableA(MarkerVariable, previous_ ? previous_->c_str() : nullptr);
+    return ReadCount(HKEY_CURRENT_USER, ModuleKey(module), "Registered");
 }
 
-int ScopedComMarkers::Registered(const std::string& module) const
+int UnregistrationCount(const std::string& module)
 {
-    return ReadCount(HKEY_CURRENT_USER, key_ + "\\" + module, "Registered");
+    return ReadCount(HKEY_CURRENT_USER, ModuleKey(module), "Unregistered");
 }
 
-int ScopedComMarkers::Unregistered(const std::string& module) const
+std::optional<std::string> RegisteringProcess(const std::string& module)
 {
-    return ReadCount(HKEY_CURRENT_USER, key_ + "\\" + module, "Unregistered");
+    return ReadString(HKEY_CURRENT_USER, ModuleKey(module), "Process");
 }
 
-std::optional<std::string> ScopedComMarkers::Process(const std::string& module) const
-{
-    return ReadString(HKEY_CURRENT_USER, key_ + "\\" + module, "Process");
-}
-
-std::vector<std::string> ScopedComMarkers::Sequence() const
+std::vector<std::string> MarkerSequence()
 {
     std::vector<std::string> lines;
-    std::istringstream text(ReadString(HKEY_CURRENT_USER, key_, "Sequence").value_or(""));
+    std::istringstream text(ReadString(HKEY_CURRENT_USER, MarkerKey(), "Sequence").value_or(""));
     for (std::string line; std::getline(text, line);)
         lines.push_back(line);
     return lines;
 }
 
-void ScopedComMarkers::Clear() const
+std::vector<std::string> Registrations()
 {
-    DeleteKeyTree(HKEY_CURRENT_USER, key_);
+    std::vector<std::string> modules;
+    for (const std::string& line : MarkerSequence())
+        if (line.compare(0, 9, "register ") == 0)
+            modules.push_back(line.substr(9));
+    return modules;
 }
 
-bool ScopedComMarkers::WaitForRegistered(const std::string& module, DWORD timeoutMs) const
+std::string RasterHomeWhenRegistered()
 {
-    return WaitFor([&] { return Registered(module) > 0; }, timeoutMs);
+    return ReadString(HKEY_CURRENT_USER, MarkerKey(), "RasterHome").value_or("(not recorded)");
 }
 
-bool ScopedComMarkers::WaitForUnregistered(const std::string& module, DWORD timeoutMs) const
+void ClearMarkers()
 {
-    return WaitFor([&] { return Unregistered(module) > 0; }, timeoutMs);
+    DeleteKeyTree(HKEY_CURRENT_USER, MarkerKey());
 }

@@ -1,41 +1,36 @@
 // Reading what the stand-in COM servers (tests/fixtures/com) recorded. They
 // record under HKEY_CURRENT_USER\<key>, <key> taken from the environment
-// variable QEX_COM_MARKERS, which child processes such as regsvr32 inherit.
+// variable QEX_COM_MARKERS, which child processes such as regsvr32 and the
+// program inherit. This process takes a key of its own the first time any of
+// these is called, and removes it at its end.
 #pragma once
-
-#include <windows.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
-// Chooses a fresh marker key for this process (and the processes it starts)
-// and removes it, with everything recorded, when the owner goes.
-class ScopedComMarkers {
-public:
-    ScopedComMarkers();
-    ~ScopedComMarkers();
-    ScopedComMarkers(const ScopedComMarkers&) = delete;
-    ScopedComMarkers& operator=(const ScopedComMarkers&) = delete;
+// This process's key; the first call also hands it to the processes it starts.
+const std::string& MarkerKey();
 
-    const std::string& Key() const { return key_; }
+// Calls of DllRegisterServer / DllUnregisterServer of the module with this
+// file name ("a.dll"), whatever the calls returned.
+int RegistrationCount(const std::string& module);
+int UnregistrationCount(const std::string& module);
+// File name of the exe that made the module's last call ("regsvr32.exe").
+std::optional<std::string> RegisteringProcess(const std::string& module);
+// Every call in order: "register a.dll", "unregister b.ocx"; and, while a
+// ShowWatch lives, "show <title>" for every top-level window shown.
+std::vector<std::string> MarkerSequence();
+// The modules registered, in order.
+std::vector<std::string> Registrations();
+// The raster environment's "QEX_HOME" as the last registration found it:
+// "(absent)" when it was not there, "(not recorded)" when nothing registered.
+std::string RasterHomeWhenRegistered();
+// Forgets everything recorded so far.
+void ClearMarkers();
 
-    // Calls of DllRegisterServer / DllUnregisterServer of the module with
-    // this file name ("a.dll"), whatever the calls returned.
-    int Registered(const std::string& module) const;
-    int Unregistered(const std::string& module) const;
-    // File name of the exe that made the module's last call ("regsvr32.exe").
-    std::optional<std::string> Process(const std::string& module) const;
-    // Every call in order: "register a.dll", "unregister b.ocx".
-    std::vector<std::string> Sequence() const;
-    // Forgets everything recorded so far.
-    void Clear() const;
-    // For a regsvr32 started without waiting: true once the module has been
-    // registered at least once, false if that has not happened in timeoutMs.
-    bool WaitForRegistered(const std::string& module, DWORD timeoutMs = 60000) const;
-    bool WaitForUnregistered(const std::string& module, DWORD timeoutMs = 60000) const;
-
-private:
-    std::string key_;
-    std::optional<std::string> previous_;
+// Starts from nothing recorded, and forgets again when the owner goes.
+struct ScopedComMarkers {
+    ScopedComMarkers() { ClearMarkers(); }
+    ~ScopedComMarkers() { ClearMarkers(); }
 };

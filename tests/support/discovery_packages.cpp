@@ -34,12 +34,7 @@ bool InstallPatchPackage(int which)
 
 bool RemovePatchPackage(int which)
 {
-    return PatchProductCode(which) && RemoveProduct(PatchProductCode(which));
-}
-
-bool RemoveProduct(const std::string& productCode)
-{
-    return RemovePackage(productCode);
+    return PatchProductCode(which) && RemovePackage(PatchProductCode(which));
 }
 
 bool IsProductRecorded(const char* productCode)

@@ -18,7 +18,6 @@ std::string PatchPackagePath(int which);
 // msiexec /i or /x, quietly; true when msiexec exits with 0.
 bool InstallPatchPackage(int which);
 bool RemovePatchPackage(int which);
-bool RemoveProduct(const std::string& productCode);
 // Whatever the package: the installer's own record of the product code.
 bool IsProductRecorded(const char* productCode);
 

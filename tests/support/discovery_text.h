@@ -1,28 +1,11 @@
-// How doctest shows a looked-up string in a failed check: "text", or nullopt.
-// Long values are cut to their first 60 characters and their length. And the
-// registry data of every type and size that each lookup must read alike.
+// The registry data of every type and size that each lookup must read alike.
 #pragma once
 
 #include <windows.h>
 
-#include <doctest.h>
-
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace doctest {
-template <> struct StringMaker<std::optional<std::string>> {
-    static String convert(const std::optional<std::string>& value)
-    {
-        if (!value)
-            return "nullopt";
-        if (value->size() <= 60)
-            return ("\"" + *value + "\"").c_str();
-        return ("\"" + value->substr(0, 60) + "...\" (" + std::to_string(value->size()) + " characters)").c_str();
-    }
-};
-} // namespace doctest
 
 // A value as stored and the text a lookup gives for it: the bytes up to the
 // first zero, whatever the type, nothing expanded.

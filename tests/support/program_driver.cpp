@@ -2,15 +2,19 @@
 
 #include "common/process.h"
 #include "fixtures/com/gate.h"
+#include "support/bench.h"
+#include "support/com_markers.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 RunningProgram::RunningProgram(const std::string& commandLine, const char* workingDirectory,
                                const char* applicationName)
 {
+    MarkerKey(); // the program's stand-ins record where this process reads
     std::optional<unique_process_information> started =
         StartProcess(commandLine, 0, workingDirectory, applicationName);
     if (!started)
@@ -54,11 +58,6 @@ RunGate::~RunGate()
     Open();
 }
 
-bool RunGate::Arrived() const
-{
-    return WaitForSingleObject(arrived_.get(), 0) == WAIT_OBJECT_0;
-}
-
 bool RunGate::WaitForArrival(const RunningProgram& program, DWORD timeoutMs) const
 {
     return program.WaitFor(arrived_.get(), timeoutMs);
@@ -67,6 +66,27 @@ bool RunGate::WaitForArrival(const RunningProgram& program, DWORD timeoutMs) con
 void RunGate::Open() const
 {
     SetEvent(open_.get());
+}
+
+ShowWatch::ShowWatch()
+    : module_(LoadLibraryA(FixturePath("com_server.dll").c_str())), before_(MarkerSequence().size())
+{
+    const auto watch = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(module_.get(), "WatchShow")));
+    if (watch)
+        hook_ = SetWindowsHookExA(WH_CALLWNDPROC, watch, module_.get(), 0);
+}
+
+ShowWatch::~ShowWatch()
+{
+    if (hook_)
+        UnhookWindowsHookEx(hook_);
+}
+
+bool ShowWatch::Shown(const std::string& title) const
+{
+    const std::vector<std::string> lines = MarkerSequence();
+    return std::find(lines.begin() + std::min(before_, lines.size()), lines.end(), "show " + title) != lines.end();
 }
 
 namespace {
@@ -105,18 +125,18 @@ HWND ProgressWindowOf(DWORD processId)
 
 HWND RunningProgram::FindWindowOf(DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    do {
-        HWND found = ProgressWindowOf(processId_);
+    HWND found = nullptr;
+    PollUntil([&] {
+        found = ProgressWindowOf(processId_);
         // Found during its creation, the dialog may lack its controls or not
         // have run WM_INITDIALOG yet (OK still enabled). Shown, or OK
         // disabled, proves the initialisation is done.
         HWND ok = found ? GetDlgItem(found, IDOK) : nullptr;
-        if (ok && (IsWindowVisible(found) || !IsWindowEnabled(ok)))
-            return found;
-        Sleep(10);
-    } while (GetTickCount() - start < timeoutMs && Running());
-    return nullptr;
+        if (!(ok && (IsWindowVisible(found) || !IsWindowEnabled(ok))))
+            found = nullptr;
+        return found || !Running();
+    }, timeoutMs);
+    return found;
 }
 
 std::optional<DWORD> RunningProgram::WaitForExit(DWORD timeoutMs)
@@ -130,24 +150,14 @@ std::optional<DWORD> RunningProgram::WaitForExit(DWORD timeoutMs)
 
 bool WaitUntilEnabled(HWND control, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (!IsWindowEnabled(control)) {
-        if (!IsWindow(control) || GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(1);
-    }
-    return true;
+    return PollUntil([&] { return IsWindowEnabled(control) || !IsWindow(control); }, timeoutMs, 1) &&
+           IsWindowEnabled(control);
 }
 
 bool WaitUntilVisible(HWND window, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (!IsWindowVisible(window)) {
-        if (!IsWindow(window) || GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(0);
-    }
-    return true;
+    return PollUntil([&] { return IsWindowVisible(window) || !IsWindow(window); }, timeoutMs, 1) &&
+           IsWindowVisible(window);
 }
 
 std::string ControlText(HWND dialog, int id)

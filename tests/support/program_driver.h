@@ -24,6 +24,7 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const { return static_cast<bool>(process_); }
+    DWORD ProcessId() const { return processId_; }
     // The program's progress window, once it is initialised (waits up to
     // timeoutMs); null when it never appears or the program ends first.
     HWND FindWindowOf(DWORD timeoutMs = 20000);
@@ -50,8 +51,6 @@ public:
     RunGate(const RunGate&) = delete;
     RunGate& operator=(const RunGate&) = delete;
 
-    // A stand-in has arrived; it waits there until Open().
-    bool Arrived() const;
     // Waits until a stand-in arrives; false when the program ends first or on time-out.
     bool WaitForArrival(const RunningProgram& program, DWORD timeoutMs = 60000) const;
     void Open() const;
@@ -59,6 +58,28 @@ public:
 private:
     unique_handle arrived_;
     unique_handle open_;
+};
+
+// While the owner lives, every process of the session that receives a
+// message runs the stand-in COM server's WatchShow hook, which records each
+// top-level window shown (see com_markers.h): a test sees a window that was
+// shown at any moment, however briefly.
+class ShowWatch {
+public:
+    ShowWatch();
+    ~ShowWatch();
+    ShowWatch(const ShowWatch&) = delete;
+    ShowWatch& operator=(const ShowWatch&) = delete;
+
+    bool Active() const { return hook_ != nullptr; }
+    // A window of this title was shown since the owner was made (nothing
+    // recorded was cleared since).
+    bool Shown(const std::string& title) const;
+
+private:
+    unique_hmodule module_;
+    HHOOK hook_ = nullptr;
+    size_t before_;
 };
 
 // The top-level windows of a process, in Z order, and a window's title.

@@ -10,10 +10,10 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
-constexpr char kMarkerKey[] = "Software\\QexTest\\ComMarkers";
 constexpr char kOlderProductKey[] = "SOFTWARE\\Torvane\\Shared\\8.6.0\\Environment";
 constexpr char kLumeraRootKey[] = "SOFTWARE\\NORVAK";
 
@@ -166,13 +166,13 @@ bool SampleMachine::Seed()
 
     // The class whose threading model the repair sets.
     ok &= SetString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel", "Apartment");
-    ClearRegistrationMarkers();
+    ClearMarkers();
     return ok;
 }
 
 void SampleMachine::Remove()
 {
-    for (const char* key : {HostKey, RasterKey, SharedKey, ExtensionsKey, kLumeraRootKey})
+    for (const char* key : {"SOFTWARE\\ESRI", "SOFTWARE\\Torvane", kLumeraRootKey})
         DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
     DeleteKeyTree(HKEY_CLASSES_ROOT, ClassKey);
     installRoot_.reset();
@@ -184,23 +184,8 @@ void SampleMachine::Remove()
                                       CommonFilesFolder() + "\\ESRI"})
         RemoveTree(folder);
     RemoveTree("C:\\Sample .NET");
-    ClearRegistrationMarkers();
+    ClearMarkers();
     seeded_ = false;
-}
-
-int RegistrationCount(const std::string& moduleFileName)
-{
-    return ReadCount(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + moduleFileName, "Registered");
-}
-
-int UnregistrationCount(const std::string& moduleFileName)
-{
-    return ReadCount(HKEY_CURRENT_USER, std::string(kMarkerKey) + "\\" + moduleFileName, "Unregistered");
-}
-
-void ClearRegistrationMarkers()
-{
-    DeleteKeyTree(HKEY_CURRENT_USER, kMarkerKey);
 }
 
 std::optional<std::string> ThreadingModelValue()
@@ -379,9 +364,14 @@ WindowRows ReadRows(HWND window)
             ReadRow(window, IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON)};
 }
 
-std::string RepairCommandLine(const std::string& options)
+std::string RepairRun::Outcome() const
 {
-    return "\"" + ProgramPath() + "\"" + (options.empty() ? "" : " " + options);
+    std::string text = exitCode ? "exit code " + std::to_string(*exitCode) : std::string("no exit code");
+    if (messageBoxes.empty())
+        return text + ", no message box";
+    for (const std::string& box : messageBoxes)
+        text += ", message box: " + box;
+    return text;
 }
 
 RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<void(HWND)>& atFinish,
@@ -398,64 +388,258 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
         for (const std::string& library : place.searchedFirst)
             overrides->SetString(library.c_str(), "native,builtin");
     }
-    const std::string commandLine =
-        place.optionsOnly ? options : "\"" + programPath + "\"" + (options.empty() ? "" : " " + options);
-    // A run that closes itself is held inside its work (at its first stand-in
-    // COM server or regasm.exe), so that its window is looked at while it works.
     std::optional<RunGate> gate;
-    if (end == RunEnd::ByItself)
+    if (whileWorking)
         gate.emplace();
-    RunningProgram program(commandLine, place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(),
+    const ShowWatch watch;
+    RunningProgram program(place.optionsOnly ? options : CommandLine(programPath, options),
+                           place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(),
                            place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
         return result;
     const DWORD start = GetTickCount();
+    if (gate && gate->WaitForArrival(program, kRunLimitMs)) {
+        whileWorking(ProgressWindowOf(program.ProcessId()));
+        result.heldWhileWorking = true;
+    }
+    if (gate)
+        gate->Open();
     HWND window = program.FindWindowOf(20000);
     HWND ok = window ? GetDlgItem(window, IDOK) : nullptr;
-    DWORD processId = 0;
-    if (window)
-        GetWindowThreadProcessId(window, &processId);
-    std::vector<HWND> seenBoxes;
-    if (window && whileWorking && !IsWindowEnabled(ok))
-        whileWorking(window);
     // The work is done when the worker thread has ended, whatever OK shows.
     std::optional<std::vector<unique_handle>> workers;
     if (window && end == RunEnd::ByOk)
         workers = WorkerThreads(window);
-    bool held = false;
-    while (window && program.Running() && GetTickCount() - start < kRunLimitMs) {
-        for (HWND box : WindowsOf(processId)) {
+    std::vector<HWND> seenBoxes;
+    PollUntil([&] {
+        for (HWND box : WindowsOf(program.ProcessId())) {
             if (!IsMessageBox(box) || std::find(seenBoxes.begin(), seenBoxes.end(), box) != seenBoxes.end())
                 continue;
             seenBoxes.push_back(box);
             result.messageBoxes.push_back(DescribeMessageBox(box));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
-        // Arrived before this look, the run is still held while it is taken.
-        const bool arrived = gate && !held && gate->Arrived();
-        if (IsWindow(window) && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE))
-            result.everVisible = true;
-        if (arrived) {
-            held = true;
-            gate->Open();
-        }
-        if (workers && AllEnded(*workers)) {
-            result.windowRead = true;
-            result.okEnabled = IsWindowEnabled(ok) != FALSE;
-            const WindowRows rows = ReadRows(window);
-            result.com = rows.com;
-            result.net = rows.net;
-            result.arc = rows.arc;
-            if (atFinish)
-                atFinish(window);
-            // With OK still disabled nothing would end the run: the owner ends it, with no exit code.
-            if (!result.okEnabled)
-                return result;
+        if (!workers || !AllEnded(*workers))
+            return !window || !program.Running();
+        result.windowRead = true;
+        result.okEnabled = IsWindowEnabled(ok) != FALSE;
+        const WindowRows rows = ReadRows(window);
+        result.com = rows.com;
+        result.net = rows.net;
+        result.arc = rows.arc;
+        if (atFinish)
+            atFinish(window);
+        if (result.okEnabled)
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-            break;
-        }
-        Sleep(5);
-    }
-    result.exitCode = program.WaitForExit(10000);
+        return true;
+    }, kRunLimitMs - std::min(kRunLimitMs, GetTickCount() - start), 5);
+    // With OK still disabled nothing would end the run: the owner ends it, with no exit code.
+    if (result.windowRead && !result.okEnabled)
+        return result;
+    result.exitCode = program.WaitForExit(kRunLimitMs - std::min(kRunLimitMs, GetTickCount() - start));
+    if (watch.Active())
+        result.everVisible = watch.Shown(kWindowTitle);
     return result;
 }
+
+namespace {
+
+constexpr char kSpacedProgramFolder[] = "C:\\Repair  Tools\\copy of the utility";
+constexpr size_t kLongestCommandLine = 32766; // CreateProcessA's limit, without the terminator
+constexpr size_t kSixtyFourKiB = 64 * 1024;
+
+bool SetRaw(const std::string& subKey, const char* name, DWORD type, const std::string& bytes,
+            HKEY root = HKEY_LOCAL_MACHINE)
+{
+    const LONG status = SetValue(root, subKey, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    if (status != ERROR_SUCCESS)
+        std::fprintf(stderr, "cannot set %s [%s]: error %ld\n", subKey.c_str(), name, status);
+    return status == ERROR_SUCCESS;
+}
+
+std::string Terminated(const std::string& text) { return text + std::string(1, '\0'); }
+
+std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
+
+// A folder path under C:\ of exactly length characters, ending with a backslash.
+std::string LongFolder(size_t length)
+{
+    std::string path = "C:\\Long";
+    while (path.size() + 1 < length)
+        path += path.size() % 200 == 0 ? '\\' : 'x';
+    return path + "\\";
+}
+
+bool DeleteFiles(const std::vector<std::string>& paths)
+{
+    bool ok = true;
+    for (const std::string& path : paths)
+        ok &= DeleteFileA(path.c_str()) != 0;
+    return ok;
+}
+
+} // namespace
+
+const std::vector<SpoiledMachine>& SpoiledMachines()
+{
+    const std::string product = SampleMachine::ProductHome();
+    const std::string servers = ServerFolder(product) + "\\";
+    static const std::vector<SpoiledMachine> rows = {
+        {"unspoiled sample machine", "9.0.0.0", [](Spoiling&) { return true; }},
+        {"control: a run that deletes one file and overwrites another", "9.0.0.0",
+         [product](Spoiling& setup) {
+             setup.program = "C:\\windows\\system32\\cmd.exe";
+             setup.options = "/c del \"" + SampleMachine::HostAfCore() + "\" & echo spoiled> \"" +
+                             SampleMachine::ProductAfCore() + "\"";
+             return true;
+         },
+         true},
+
+        // Registry data of the wrong type and size in the keys discovery reads.
+        {"host InstallDir as REG_DWORD", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "InstallDir", REG_DWORD, Dword(0x5c3a43)); }},
+        {"host InstallDir as REG_BINARY, no terminator", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "InstallDir", REG_BINARY, SampleMachine::HostHome() + "\xff\xfe"); }},
+        {"host InstallDir zero-length REG_SZ", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "InstallDir", REG_SZ, ""); }},
+        {"host InstallDir 64 KiB REG_SZ", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "InstallDir", REG_SZ, Terminated(std::string(kSixtyFourKiB, 'h'))); }},
+        {"host RealVersion as REG_MULTI_SZ", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "RealVersion", REG_MULTI_SZ, std::string("9.0.0.0\0" "8.3.0\0\0", 16)); }},
+        {"host RealVersion unterminated REG_SZ", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(HostKey, "RealVersion", REG_SZ, "9.0.0.0"); }},
+        {"host RealVersion 64 KiB of digits", "8.3.0",
+         [](Spoiling&) { return SetRaw(HostKey, "RealVersion", REG_SZ, Terminated("8.3" + std::string(kSixtyFourKiB, '0'))); }},
+        {"QEX_HOME as REG_EXPAND_SZ", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(ProductKey, "QEX_HOME", REG_EXPAND_SZ, Terminated("%ProgramFiles%\\Torvane\\QEX\\")); }},
+        {"QEX_HOME unterminated REG_SZ", "9.0.0.0",
+         [product](Spoiling&) { return SetRaw(ProductKey, "QEX_HOME", REG_SZ, product); }},
+        {"QEX_HOME zero-length REG_SZ", "8.3.0",
+         [](Spoiling&) { return SetRaw(ProductKey, "QEX_HOME", REG_SZ, ""); }},
+        {"QEX_HOME 64 KiB REG_SZ", "8.3.0",
+         [](Spoiling&) { return SetRaw(ProductKey, "QEX_HOME", REG_SZ, Terminated(std::string(kSixtyFourKiB, 'q'))); }},
+        {"shared version key names of 200 and 13 characters", "9.0.0.0",
+         [](Spoiling&) {
+             return SetRaw(std::string(SharedKey) + "\\9." + std::string(198, '9') + "\\Environment",
+                           "QEX_HOME", REG_SZ, Terminated("C:\\Nowhere\\")) &&
+                    SetRaw(std::string(SharedKey) + "\\9.99999.99999\\Environment", "QEX_HOME", REG_SZ,
+                           Terminated("C:\\Nowhere\\"));
+         }},
+        {"extension InstallDir as REG_MULTI_SZ", "9.0.0.0",
+         [](Spoiling&) {
+             return SetRaw(std::string(ExtensionsKey) + "\\9.0", "InstallDir", REG_MULTI_SZ,
+                           std::string("C:\\A\0C:\\B\0\0", 10));
+         }},
+        {"LumeraHome as REG_DWORD", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(LumeraKey, "LumeraHome", REG_DWORD, Dword(1)); }},
+        {"LumeraHome 64 KiB REG_BINARY", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(LumeraKey, "LumeraHome", REG_BINARY, std::string(kSixtyFourKiB, '\x7f')); }},
+        {"raster QEX_HOME 64 KiB, LUMERA_HOME REG_DWORD", "9.0.0.0",
+         [](Spoiling&) {
+             return SetRaw(RasterEnvironmentKey, "QEX_HOME", REG_SZ, Terminated(std::string(kSixtyFourKiB, 'r'))) &&
+                    SetRaw(RasterEnvironmentKey, "LUMERA_HOME", REG_DWORD, Dword(7));
+         }},
+        {"framework InstallRoot unterminated, 64 KiB", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(FrameworkKey, "InstallRoot", REG_SZ, std::string(kSixtyFourKiB, 'n')); }},
+        {"framework InstallRoot as REG_DWORD", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(FrameworkKey, "InstallRoot", REG_DWORD, Dword(0)); }},
+        {"ThreadingModel as REG_BINARY", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(ClassServerKey, "ThreadingModel", REG_BINARY, "Both", HKEY_CLASSES_ROOT); }},
+
+        // Paths with spaces.
+        {"program in a folder with two spaces in a row", "9.0.0.0",
+         [](Spoiling& setup) {
+             setup.extraFolders.push_back("C:\\Repair  Tools");
+             setup.program = std::string(kSpacedProgramFolder) + "\\RepairQEXApps.exe";
+             return CreateFolders(kSpacedProgramFolder) &&
+                    CopyFileA(ProgramPath().c_str(), setup.program.c_str(), FALSE) != 0;
+         }},
+        {"homes with spaces given as quoted options", "9.0.0.0",
+         [product](Spoiling& setup) {
+             setup.options = "-nogui -sync_afcore -repair_qex_com -qex_home:\"" + product + "\" -arcgis_home:\"" +
+                             SampleMachine::HostHome().substr(0, SampleMachine::HostHome().size() - 1) +
+                             "\" -lumera_home:\"" + SampleMachine::LumeraHome() + "\"";
+             return true;
+         }},
+
+        // Over-long paths.
+        {"product home of 1,100 bytes (patch step)", "8.3.0",
+         [](Spoiling&) { return SetRaw(ProductKey, "QEX_HOME", REG_SZ, Terminated(LongFolder(1100))); }},
+        {"LumeraHome of 1,100 bytes", "9.0.0.0",
+         [](Spoiling&) { return SetRaw(LumeraKey, "LumeraHome", REG_SZ, Terminated(LongFolder(1100))); }},
+        {"32 KiB command line: one 32,700-byte -qex_home", "9.0.0.0",
+         [](Spoiling& setup) {
+             const std::string head = CommandLine(setup.program, "-nogui -qex_home:\"");
+             setup.options = "-nogui -qex_home:\"" + LongFolder(kLongestCommandLine - head.size() - 1) + "\"";
+             return true;
+         }},
+        {"32 KiB command line: 2,500 options", "9.0.0.0",
+         [](Spoiling& setup) {
+             while (setup.options.size() + setup.program.size() + 16 < kLongestCommandLine)
+                 setup.options += " -sync_afcore";
+             return true;
+         }},
+
+        // Missing files.
+        {"COM servers missing", "9.0.0.0",
+         [servers](Spoiling&) {
+             std::vector<std::string> paths;
+             for (const std::string& server : SampleMachine::ProductServers())
+                 paths.push_back(servers + server);
+             paths.push_back(servers + "QexResources.dll");
+             return DeleteFiles(paths);
+         }},
+        {"product home folder missing", "9.0.0.0",
+         [product](Spoiling&) { return RemoveTree(product.substr(0, product.size() - 1)); }},
+        {"regasm.exe missing", "9.0.0.0",
+         [](Spoiling&) { return DeleteFiles({SampleMachine::FrameworkFolder() + "v1.0.3705\\regasm.exe"}); }},
+        {"patch Setup.exe missing", "8.3.0",
+         [product](Spoiling&) {
+             return DeleteFiles({product + "Install\\Patch1\\Setup.exe", product + "Install\\Patch2\\Setup.exe"});
+         }},
+        {"AfCore.dll source missing (host)", "9.0.0.0",
+         [](Spoiling&) { return DeleteFiles({SampleMachine::HostAfCore()}); }},
+        {"AfCore.dll source missing (product)", "8.3.0",
+         [](Spoiling&) { return DeleteFiles({SampleMachine::ProductAfCore()}); }},
+
+        // An unreadable AfCore.dll source.
+        {"AfCore.dll source held open, share mode 0 (host)", "9.0.0.0",
+         [](Spoiling& setup) {
+             setup.heldOpen = SampleMachine::HostAfCore();
+             return true;
+         }},
+        {"AfCore.dll source held open, share mode 0 (product)", "8.3.0",
+         [](Spoiling& setup) {
+             setup.heldOpen = SampleMachine::ProductAfCore();
+             return true;
+         }},
+        {"AfCore.dll source is a folder", "9.0.0.0",
+         [](Spoiling&) {
+             return DeleteFiles({SampleMachine::HostAfCore()}) &&
+                    CreateDirectoryA(SampleMachine::HostAfCore().c_str(), nullptr);
+         }},
+        {"AfCore.dll target is a folder", "9.0.0.0",
+         [](Spoiling&) {
+             return DeleteFiles({SampleMachine::LumeraAfCore()}) &&
+                    CreateDirectoryA(SampleMachine::LumeraAfCore().c_str(), nullptr) &&
+                    WriteFileText(SampleMachine::LumeraAfCore() + "\\keep.txt", "inside the folder");
+         }},
+    };
+    return rows;
+}
+
+const SpoiledMachine* SpoiledMachineNamed(const std::string& name)
+{
+    for (const SpoiledMachine& row : SpoiledMachines())
+        if (name == row.name)
+            return &row;
+    return nullptr;
+}
+
+unique_file HoldOpen(const std::string& path)
+{
+    if (path.empty())
+        return unique_file();
+    return unique_file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "support/bench.h"
+#include "support/com_markers.h"
 
 #include <windows.h>
 
@@ -61,16 +62,34 @@ private:
     bool seeded_ = false;
 };
 
+// Ways to spoil the sample machine before a run: one table for the tests and
+// the hostile-input runs (scripts/figures). A row's spoil function changes
+// the machine that SampleMachine(host) seeded and says how to run the
+// program; false when it could not.
+struct Spoiling {
+    std::string program = ProgramPath();
+    std::string options = "-nogui";
+    std::string heldOpen;                  // opened with share mode 0 during the run
+    std::vector<std::string> extraFolders; // snapshotted and removed afterwards
+};
+struct SpoiledMachine {
+    const char* name;
+    const char* host;
+    std::function<bool(Spoiling&)> spoil;
+    bool control = false; // a run that does lose something: proves the comparison sees it
+};
+const std::vector<SpoiledMachine>& SpoiledMachines();
+// The row of that name, or null.
+const SpoiledMachine* SpoiledMachineNamed(const std::string& name);
+// The file opened for reading with share mode 0 while the owner lives; an empty path opens nothing.
+unique_file HoldOpen(const std::string& path);
+
 // What a repair can change, as "category|item" -> state.
 using MachineState = std::map<std::string, std::string>;
 MachineState CaptureState(const SampleMachine& machine);
 // Lines such as "registry  HKLM\...\QEX_HOME: C:\Old\ -> C:\Program Files\...".
 std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after);
 
-// COM registration markers the fixture servers leave (HKCU\Software\QexTest\ComMarkers).
-int RegistrationCount(const std::string& moduleFileName);
-int UnregistrationCount(const std::string& moduleFileName);
-void ClearRegistrationMarkers();
 // The class's "ThreadingModel" and a value of HKLM\SOFTWARE\ESRI\Raster\Environment
 // ("QEX_HOME", ...); nullopt when absent.
 std::optional<std::string> ThreadingModelValue();
@@ -99,12 +118,18 @@ WindowRows ReadRows(HWND window);
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
     bool windowRead = false;         // the work was done (the worker thread ended) and the window read
-    bool everVisible = false;        // the progress window was seen visible at some moment; a run
-                                     // that closes itself is looked at while held inside its work
+    std::optional<bool> everVisible; // the progress window was shown at some moment (as a ShowWatch
+                                     // saw it); nullopt when no ShowWatch could be set
+    bool heldWhileWorking = false;   // whileWorking was called with the run held inside its work
     bool okEnabled = false;          // OK's state then, read apart from what decided the work was done
     RowState com, net, arc;
     std::vector<std::string> messageBoxes; // "caption: text" of every message box, dismissed with OK
+
+    // How it ended, as one text: "exit code 0, no message box", or with
+    // "message box: caption: text" for each.
+    std::string Outcome() const;
 };
+constexpr char kQuietEnd[] = "exit code 0, no message box";
 
 enum class RunEnd {
     ByOk,     // the window waits for OK: read it once the work is done, call atFinish, press OK if enabled
@@ -127,10 +152,9 @@ struct RunPlace {
 
 // Runs the program with options (written as on a command line after the
 // program's quoted path) and drives it to its end; message boxes are
-// recorded and dismissed with OK as they come. whileWorking is called once,
-// as soon as the window is found with OK still disabled.
+// recorded and dismissed with OK as they come. With whileWorking, the run is
+// held inside its work (at its first stand-in COM server or regasm.exe) while
+// whileWorking looks at its progress window (null when it has none).
 RepairRun RunRepair(const std::string& options, RunEnd end,
                     const std::function<void(HWND)>& atFinish = nullptr, const RunPlace& place = {},
                     const std::function<void(HWND)>& whileWorking = nullptr);
-// The program's path, quoted, then the options.
-std::string RepairCommandLine(const std::string& options);

@@ -80,7 +80,7 @@ TEST_CASE("ProbeModule maps without running the module")
     CHECK(ProbeModule(install.servers + "\\Orphan.dll") == SelfRegistering);
     // ...and DllMain does not run: this one refuses every process but regsvr32.
     CHECK(ProbeModule(install.servers + "\\Refuses.dll") == SelfRegistering);
-    CHECK(markers.Sequence().empty());
+    CHECK(MarkerSequence().empty());
     // Released: the file can go at once.
     CHECK(DeleteFileA((install.servers + "\\Server.dll").c_str()));
 }
@@ -101,29 +101,29 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
 
     CHECK(RegisterModule(path("Good.dll")));
     CHECK(UnregisterModule(path("Good.dll")));
-    CHECK(markers.Registered("Good.dll") == 1);
-    CHECK(markers.Unregistered("Good.dll") == 1);
-    CHECK(markers.Process("Good.dll").value_or("") == std::string("test_com_servers.exe"));
+    CHECK(RegistrationCount("Good.dll") == 1);
+    CHECK(UnregistrationCount("Good.dll") == 1);
+    CHECK(RegisteringProcess("Good.dll").value_or("") == std::string("test_com_servers.exe"));
 
     SUBCASE("a status of 1 is a failure")
     {
         CHECK_FALSE(RegisterModule(path("Fails.dll")));
         CHECK_FALSE(UnregisterModule(path("Fails.dll")));
-        CHECK(markers.Registered("Fails.dll") == 1);
-        CHECK(markers.Unregistered("Fails.dll") == 1);
+        CHECK(RegistrationCount("Fails.dll") == 1);
+        CHECK(UnregistrationCount("Fails.dll") == 1);
     }
     SUBCASE("a missing export is a failure")
     {
         CHECK_FALSE(UnregisterModule(path("RegisterOnly.dll")));
         CHECK_FALSE(RegisterModule(path("UnregisterOnly.dll")));
-        CHECK(markers.Sequence().size() == 2);
+        CHECK(MarkerSequence().size() == 2);
     }
     SUBCASE("an access violation in the export is a failure, and this process goes on")
     {
         CHECK_FALSE(RegisterModule(path("Crashes.dll")));
         CHECK_FALSE(UnregisterModule(path("Crashes.dll")));
-        CHECK(markers.Registered("Crashes.dll") == 1);
-        CHECK(markers.Unregistered("Crashes.dll") == 1);
+        CHECK(RegistrationCount("Crashes.dll") == 1);
+        CHECK(UnregistrationCount("Crashes.dll") == 1);
         CHECK(RegisterModule(path("Good.dll")));
     }
     SUBCASE("the guard itself: false after an exception, the result left as it was; else what was returned")
@@ -161,30 +161,26 @@ TEST_CASE("A module that cannot load in full goes to the system's regsvr32, quot
     // this stand-in would log its command line beside itself.
     ScratchFolder planted("planted regsvr32");
     REQUIRE(CopyFixture("regasm.exe", planted.Path() + "\\regsvr32.exe"));
-    char previous[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    REQUIRE(SetCurrentDirectoryA(planted.Path().c_str()));
+    std::optional<ScopedCurrentFolder> current(planted.Path());
+    REQUIRE(current->Entered());
 
     const std::string refuses = install.servers + "\\Refuses.dll";
     CHECK_FALSE(RegisterModule(refuses));
-    CHECK(markers.WaitForRegistered("Refuses.dll"));
-    CHECK(markers.Process("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
+    CHECK(PollUntil([] { return RegistrationCount("Refuses.dll") > 0; }, 60000));
+    CHECK(RegisteringProcess("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
 
     CHECK_FALSE(UnregisterModule(refuses));
-    CHECK(markers.WaitForUnregistered("Refuses.dll"));
-    CHECK(markers.Process("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
+    CHECK(PollUntil([] { return UnregistrationCount("Refuses.dll") > 0; }, 60000));
+    CHECK(RegisteringProcess("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
 
     // regsvr32 cannot load it either; the call fails all the same.
     CHECK_FALSE(RegisterModule(install.servers + "\\Orphan.dll"));
 
-    SetCurrentDirectoryA(previous);
+    current.reset();
     CHECK_FALSE(FileExists(planted.Path() + "\\regasm.log"));
 
     // regsvr32 lets go of the module once it is done.
-    const DWORD start = GetTickCount();
-    while (!DeleteFileA(refuses.c_str()) && GetTickCount() - start < 60000)
-        Sleep(50);
-    CHECK_FALSE(FileExists(refuses));
+    CHECK(PollUntil([&] { return DeleteFileA(refuses.c_str()) != 0; }, 60000, 50));
 }
 
 TEST_CASE("CountSelfRegisteringModules counts what probes as self-registering")
@@ -236,30 +232,30 @@ TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
         CAPTURE(home);
         const std::string installDir = install.home + (std::string(home) == "plain" ? "" : "\\");
         recorder.Clear();
-        markers.Clear();
+        ClearMarkers();
         CHECK(RegisterProductComServers(installDir, true, recorder.Window()));
         CHECK(Join(recorder.Lines()) == Join(expected));
-        CHECK(Join(markers.Sequence()) == Join(sequence));
-        CHECK(markers.Unregistered("Helper.dll") == 0);
+        CHECK(Join(MarkerSequence()) == Join(sequence));
+        CHECK(UnregistrationCount("Helper.dll") == 0);
     }
 
     SUBCASE("a null window: the same registrations, no message")
     {
-        markers.Clear();
+        ClearMarkers();
         recorder.Clear();
         CHECK(RegisterProductComServers(install.home, true, nullptr));
         CHECK(recorder.Lines().empty());
-        CHECK(Join(markers.Sequence()) == Join(sequence));
+        CHECK(Join(MarkerSequence()) == Join(sequence));
     }
     SUBCASE("a failed module: the sweep goes on, then the row ends on failure naming the first one")
     {
         install.Add("com_server_fails.dll", "Broken.ocx");
         install.Add("com_missing_dependency.dll", "Unloadable.ocx");
-        markers.Clear();
+        ClearMarkers();
         std::optional<std::string> failedFile;
         CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window(), failedFile));
-        CHECK(markers.Registered("Broken.ocx") == 1);
-        CHECK(markers.Registered("Viewer.ocx") == 1);
+        CHECK(RegistrationCount("Broken.ocx") == 1);
+        CHECK(RegistrationCount("Viewer.ocx") == 1);
         // The first of the two failures in the "*.ocx" search's order.
         const std::vector<std::string> ocx = FindNames(install.servers + "\\*.ocx");
         const std::string first = *std::find_if(ocx.begin(), ocx.end(), [](const std::string& name) {
@@ -287,7 +283,7 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         install.Add("com_server.dll", "ComBridge.dll");
         CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
         CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "status 1003 2"}));
-        CHECK(markers.Sequence().empty());
+        CHECK(MarkerSequence().empty());
     }
     SUBCASE("sxsRequired without ComBridge.dll: stops after position 1")
     {
@@ -295,7 +291,7 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         CHECK_FALSE(RegisterProductComServers(install.home, true, recorder.Window()));
         CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
                                           "status 1003 2"}));
-        CHECK(markers.Sequence() == Lines({"register AsmBinder.dll"}));
+        CHECK(MarkerSequence() == Lines({"register AsmBinder.dll"}));
     }
     SUBCASE("without sxsRequired missing utilities are tolerated")
     {
@@ -310,13 +306,13 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         CHECK_FALSE(RegisterProductComServers(install.home, false, recorder.Window(), failedFile));
         CHECK(failedFile == std::string("AsmBinder.dll"));
         // The run goes on with the sweep; the row then ends on the utility.
-        CHECK(markers.Registered("Tool.dll") == 1);
+        CHECK(RegistrationCount("Tool.dll") == 1);
         CHECK(recorder.Lines() == Lines({"text 1005 AsmBinder.dll", "progress 1000 1", "text 1005 ComBridge.dll",
                                           "progress 1000 2", "text 1005 Tool.dll", "progress 1000 100",
                                           "text 1005 AsmBinder.dll", "status 1003 2"}));
         recorder.Clear();
         CHECK_FALSE(UnregisterProductComServers(install.home, false, recorder.Window()));
-        CHECK(markers.Unregistered("AsmBinder.dll") == 1);
+        CHECK(UnregistrationCount("AsmBinder.dll") == 1);
         CHECK(recorder.Lines() == Lines({"text 1005 Tool.dll", "progress 1000 100", "text 1005 ComBridge.dll",
                                           "text 1005 AsmBinder.dll", "status 1003 2", "progress 1000 99",
                                           "progress 1000 100", "text 1005 AsmBinder.dll", "status 1003 2"}));
@@ -350,8 +346,8 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         SharedBinder shared("com_server.dll");
         install.Add("com_server.dll", "ComBridge.dll");
         CHECK(RegisterProductComServers(install.home, true, recorder.Window()));
-        CHECK(markers.Registered("AsmBinder.dll") == 1);
-        CHECK(markers.Registered("ComBridge.dll") == 2);
+        CHECK(RegistrationCount("AsmBinder.dll") == 1);
+        CHECK(RegistrationCount("ComBridge.dll") == 2);
     }
     SUBCASE("the shared copy fails: the folder's copy decides")
     {
@@ -360,7 +356,7 @@ TEST_CASE("RegisterProductComServers: the side-by-side and COM utilities")
         install.Add("com_server.dll", "AsmBinder.dll");
         CHECK(RegisterProductComServers(install.home, true, recorder.Window()));
         // The shared copy, the folder's copy, then the sweep's visit.
-        CHECK(markers.Registered("AsmBinder.dll") == 3);
+        CHECK(RegistrationCount("AsmBinder.dll") == 3);
         CHECK(recorder.Lines("status").empty());
         CHECK(recorder.Lines("progress").back() == "progress 1000 100");
 
@@ -421,8 +417,8 @@ TEST_CASE("Modules that appear after the count hold the bar at 100")
         }
     });
     CHECK(RegisterProductComServers(install.home, false, recorder.Window()));
-    CHECK(markers.Registered("Late1.ocx") == 1);
-    CHECK(markers.Registered("Late2.ocx") == 1);
+    CHECK(RegistrationCount("Late1.ocx") == 1);
+    CHECK(RegistrationCount("Late2.ocx") == 1);
     CHECK(recorder.Lines("progress") ==
           Lines({"progress 1000 1", "progress 1000 2", "progress 1000 100", "progress 1000 100", "progress 1000 100"}));
 }
@@ -448,7 +444,7 @@ TEST_CASE("UnregisterProductComServers: the sweep first, the utilities last")
         CHECK(progress[99] == "progress 1000 98");
         CHECK(progress[100] == "progress 1000 99");
         CHECK(progress[101] == "progress 1000 100");
-        CHECK(markers.Sequence().size() == 100);
+        CHECK(MarkerSequence().size() == 100);
     }
     SUBCASE("sxsRequired: each missing utility shows the failure, then 99 and 100")
     {
@@ -472,14 +468,14 @@ TEST_CASE("UnregisterProductComServers: the sweep first, the utilities last")
         REQUIRE(lines.size() >= 2);
         CHECK(std::vector<std::string>(lines.end() - 2, lines.end()) ==
               Lines({"text 1005 NoUnregister.dll", "status 1003 2"}));
-        std::vector<std::string> sequence = markers.Sequence();
+        std::vector<std::string> sequence = MarkerSequence();
         // The sweep's two (in search order), then ComBridge.dll and AsmBinder.dll.
         REQUIRE(sequence.size() == 4);
         CHECK(sequence[2] == "unregister ComBridge.dll");
         CHECK(sequence[3] == "unregister AsmBinder.dll");
-        CHECK(markers.Unregistered("AsmBinder.dll") == 2);
-        CHECK(markers.Unregistered("NoUnregister.dll") == 0); // met, export missing
-        CHECK(markers.Unregistered("NoRegister.dll") == 0);   // never met
+        CHECK(UnregistrationCount("AsmBinder.dll") == 2);
+        CHECK(UnregistrationCount("NoUnregister.dll") == 0); // met, export missing
+        CHECK(UnregistrationCount("NoRegister.dll") == 0);   // never met
     }
     SUBCASE("a missing server folder ends with 99 and 100")
     {

@@ -3,7 +3,6 @@
 // under HKLM\SOFTWARE land in the same (Wow6432Node) view that the program reads.
 #include "discovery/host.h"
 #include "support/bench.h"
-#include "support/discovery_registry.h"
 #include "support/discovery_text.h"
 
 #include <doctest.h>
@@ -18,8 +17,11 @@ namespace {
 const char desktopKey[] = "SOFTWARE\\ESRI\\ArcInfo\\Desktop\\8.0";
 
 // HKLM\SOFTWARE\ESRI for one test case: absent before, gone afterwards.
-struct EsriTree : SeededTree {
-    EsriTree() : SeededTree("SOFTWARE\\ESRI") { REQUIRE_MESSAGE(WasAbsent(), "SOFTWARE\\ESRI was left behind"); }
+struct EsriTree : ScopedKey {
+    EsriTree() : ScopedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\ESRI")
+    {
+        REQUIRE_MESSAGE(WasAbsent(), "SOFTWARE\\ESRI was left behind");
+    }
 };
 
 // A folder that holds bin\AfCore.dll, and one that does not.
@@ -30,10 +32,9 @@ struct HostFolders {
 };
 
 // Another program rewriting a value between the reader's size query and its
-// read: this process's import of RegQueryValueExA is pointed at a stand-in
-// that, after each size query, lets the value grow while growths remain.
-using QueryValue = LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-QueryValue realQueryValue = nullptr;
+// read: this process's import of RegQueryValueExA points at a stand-in that,
+// after each size query, lets the value grow while growths remain.
+decltype(&RegQueryValueExA) realQueryValue = nullptr;
 int growthsLeft = 0;
 int sizeQueries = 0;
 
@@ -50,38 +51,6 @@ LONG WINAPI QueryValueThatGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
     }
     return status;
 }
-
-struct ScopedGrowingValues {
-    IMAGE_THUNK_DATA* slot = nullptr;
-
-    ScopedGrowingValues()
-    {
-        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-        auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name;
-             ++library) {
-            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-            for (; names->u1.AddressOfData; ++names, ++slots)
-                if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
-                    lstrcmpA(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name,
-                             "RegQueryValueExA") == 0)
-                    slot = slots;
-        }
-        REQUIRE_MESSAGE(slot != nullptr, "this program does not import RegQueryValueExA");
-        realQueryValue = reinterpret_cast<QueryValue>(slot->u1.Function);
-        Point(reinterpret_cast<ULONG_PTR>(&QueryValueThatGrows));
-    }
-    ~ScopedGrowingValues() { Point(reinterpret_cast<ULONG_PTR>(realQueryValue)); }
-    void Point(ULONG_PTR function) const
-    {
-        DWORD protection = 0;
-        VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
-        slot->u1.Function = function;
-        VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
-    }
-};
 
 } // namespace
 
@@ -143,16 +112,16 @@ TEST_CASE("the host home: the first key that names a host directory")
     }
     SUBCASE("an empty or relative InstallDir is no host directory, wherever the process stands")
     {
-        char previous[MAX_PATH] = {};
-        REQUIRE(GetCurrentDirectoryA(MAX_PATH, previous) > 0);
-        REQUIRE(SetCurrentDirectoryA(folders.host.Path().c_str()));
-        for (const char* relative : {"", ".", ".\\", "bin\\.."}) {
-            const std::string installDir = relative;
-            CAPTURE(installDir);
-            REQUIRE(esri.SetString(HostKey, "InstallDir", installDir));
-            CHECK(FindHostHome() == std::nullopt);
+        {
+            const ScopedCurrentFolder current(folders.host.Path());
+            REQUIRE(current.Entered());
+            for (const char* relative : {"", ".", ".\\", "bin\\.."}) {
+                const std::string installDir = relative;
+                CAPTURE(installDir);
+                REQUIRE(esri.SetString(HostKey, "InstallDir", installDir));
+                CHECK(FindHostHome() == std::nullopt);
+            }
         }
-        REQUIRE(SetCurrentDirectoryA(previous));
         REQUIRE(esri.SetString(desktopKey, "InstallDir", folders.host.Path()));
         CHECK(FindHostHome() == Text(folders.host.Path()));
     }
@@ -297,6 +266,11 @@ TEST_CASE("raster home by the host version, without the raster environment key")
     {
         ScopedValue commonFiles(HKEY_LOCAL_MACHINE, CurrentVersionKey, "CommonFilesDir");
         REQUIRE(commonFiles.Saved());
+        // The common folder alone, before any host version gives a raster home.
+        REQUIRE(commonFiles.SetString("E:\\Shared\\"));
+        CHECK(CommonRasterHome() == "E:\\Shared\\ESRI\\Raster\\");
+        REQUIRE(commonFiles.SetString("\\Common Files"));
+        CHECK(CommonRasterHome() == DefaultRasterHome);
         for (const char* version : {"9.1", "9.0.0.0"}) {
             CAPTURE(version);
             REQUIRE(esri.SetString(HostKey, "RealVersion", version));
@@ -304,7 +278,6 @@ TEST_CASE("raster home by the host version, without the raster environment key")
             CHECK(FindRasterHome() == Text("C:\\Program Files\\Common Files\\ESRI\\Raster\\"));
             REQUIRE(commonFiles.SetString("E:\\Shared\\"));
             CHECK(FindRasterHome() == Text("E:\\Shared\\ESRI\\Raster\\"));
-            CHECK(CommonRasterHome() == "E:\\Shared\\ESRI\\Raster\\");
             // No value, an empty or a relative one: the standard folder.
             REQUIRE(commonFiles.Delete());
             CHECK(FindRasterHome() == Text(DefaultRasterHome));
@@ -312,7 +285,6 @@ TEST_CASE("raster home by the host version, without the raster environment key")
                 CAPTURE(notAFolder);
                 REQUIRE(commonFiles.SetString(notAFolder));
                 CHECK(FindRasterHome() == Text(DefaultRasterHome));
-                CHECK(CommonRasterHome() == DefaultRasterHome);
             }
         }
     }
@@ -340,7 +312,7 @@ TEST_CASE("9.1 without the CurrentVersion key: the standard folder")
 {
     ScopedEmptyMachineKey emptyMachine;
     REQUIRE(emptyMachine.Active());
-    SeededTree esri("SOFTWARE\\ESRI");
+    ScopedKey esri(HKEY_LOCAL_MACHINE, "SOFTWARE\\ESRI");
     REQUIRE(!KeyExists(HKEY_LOCAL_MACHINE, CurrentVersionKey));
     REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
     CHECK(FindRasterHome() == Text(DefaultRasterHome));
@@ -374,7 +346,9 @@ TEST_CASE("values of any type: their bytes up to the first zero")
     }
     SUBCASE("a value that grows between the size query and the read is read again at its new size")
     {
-        ScopedGrowingValues growing;
+        const ImportHook growing("RegQueryValueExA", reinterpret_cast<void*>(QueryValueThatGrows));
+        REQUIRE_MESSAGE(growing.slot != nullptr, "this program does not import RegQueryValueExA");
+        realQueryValue = reinterpret_cast<decltype(&RegQueryValueExA)>(growing.original);
         REQUIRE(esri.SetString(HostKey, "RealVersion", "9.1"));
         // Grown once, to five '9's (the first size counted the zero): read whole.
         growthsLeft = 1;

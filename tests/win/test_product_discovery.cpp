@@ -5,7 +5,6 @@
 #include "discovery/product.h"
 #include "support/bench.h"
 #include "support/discovery_packages.h"
-#include "support/discovery_registry.h"
 #include "support/discovery_text.h"
 
 #include <doctest.h>
@@ -18,10 +17,12 @@ using namespace std::string_literals;
 
 namespace {
 
-
 // HKLM\SOFTWARE\<top> for one test case: absent before, gone afterwards.
-struct Tree : SeededTree {
-    explicit Tree(const char* top) : SeededTree(top) { REQUIRE_MESSAGE(WasAbsent(), top << " was left behind"); }
+struct Tree : ScopedKey {
+    explicit Tree(const char* top) : ScopedKey(HKEY_LOCAL_MACHINE, top)
+    {
+        REQUIRE_MESSAGE(WasAbsent(), top << " was left behind");
+    }
 };
 
 std::string Shared(const std::string& version)

@@ -223,9 +223,10 @@ TEST_CASE("UM_SETPROGRESS moves a bar and turns its row's icon at 100 and -1 onl
     CHECK(BarPosition(w, IDC_COM_BAR) == 99);
     CHECK(IconStatus(w, IDC_COM_ICON) == STATUS_CODE_PENDING);
 
+    SendMessageA(w, UM_SETPROGRESS, 50, IDC_ARC_BAR);
     SendMessageA(w, UM_SETPROGRESS, WPARAM(-1), IDC_ARC_BAR);
     CHECK(IconStatus(w, IDC_ARC_ICON) == STATUS_CODE_FAILURE);
-    CHECK(BarPosition(w, IDC_ARC_BAR) == 0); // held within the range
+    CHECK(BarPosition(w, IDC_ARC_BAR) == 0); // set, and held within the range
 
     // An id that is no bar changes nothing.
     for (LPARAM id : {LPARAM(0), LPARAM(1003), LPARAM(1), LPARAM(-1), LPARAM(99999)})

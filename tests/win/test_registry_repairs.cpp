@@ -76,8 +76,6 @@ TEST_CASE("raster environment: host 9.0.0.0 with Mirel 9.0 gets all five values,
     CHECK(ReadString(HKEY_LOCAL_MACHINE, RasterEnvironmentKey, "QEX_ARCH").value_or("(absent)") == "NTx86");
     CHECK(Environment("QEX_ARCH").size() == 6);
     CHECK(Environment("QEX_ARCH_MODE") == std::string(1, '\0'));
-    // The host finds the raster component through what was written.
-    CHECK(FindRasterHome() == std::optional<std::string>("D:\\Mirel\\"));
 
     // A second run, as in a full repair, leaves the same values.
     WriteRasterEnvironment();
@@ -112,8 +110,10 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
             WriteRasterEnvironment();
             CHECK(Environment("QEX_HOME") == Sz(*row[1]));
             CHECK(Environment("LUMERA_HOME") == Sz(*row[1]));
-            // What the host reads back is the folder written.
+            // Without the environment the host looks in the very folder written.
+            REQUIRE(DeleteKeyTree(HKEY_LOCAL_MACHINE, RasterEnvironmentKey));
             CHECK(FindRasterHome() == row[1]);
+            machine.CreateRasterEnvironmentKey();
         }
     }
     SUBCASE("an empty or relative Mirel 9.0 InstallDir is no home: Codra, else the common raster folder")
@@ -149,7 +149,6 @@ TEST_CASE("raster environment: which directory becomes QEX_HOME")
         WriteRasterEnvironment();
         CHECK(Environment("QEX_HOME") == Sz(longHome));
         CHECK(Environment("LUMERA_HOME").size() == longHome.size() + 1);
-        CHECK(FindRasterHome() == std::optional<std::string>(longHome));
     }
     SUBCASE("a product home of another shared version does not count")
     {
