@@ -170,16 +170,13 @@ DWORD EndRun(const OptionSet& options, RunOutcome& outcome)
     LogLine({"row .NET assemblies: ", RowOutcomeText(outcome.netRow)});
     LogLine({"row ArcObjects: ", RowOutcomeText(outcome.arcObjectsRow)});
 
-    const bool exitCodes = options.Has("exit_codes");
-    outcome.logNotWritten = RunLogFailed();
-    DWORD exitCode = exitCodes ? ExitCodeBits(outcome) : 0;
-    LogLine({"done, exit code ", std::to_string(exitCode)});
-    // The last line itself may fail to be written: the code still says so.
-    if (exitCodes && RunLogFailed() && !outcome.logNotWritten) {
-        outcome.logNotWritten = true;
-        exitCode = ExitCodeBits(outcome);
-    }
-    return exitCode;
+    const auto exitCode = [&] {
+        outcome.logNotWritten = RunLogFailed();
+        return options.Has("exit_codes") ? ExitCodeBits(outcome) : 0;
+    };
+    LogLine({"done, exit code ", std::to_string(exitCode())});
+    // The last line itself may not be written: the code still says so.
+    return exitCode();
 }
 
 // Lets the user close the window; in silent mode closes it.
