@@ -74,6 +74,13 @@ struct find {
     static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(type h) noexcept { FindClose(h); }
 };
+// A predefined root (HKEY_CLASSES_ROOT, ...) mapped to another key in this
+// process with RegOverridePredefKey: released, the root is itself again.
+struct root_override {
+    using type = HKEY;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type root) noexcept { RegOverridePredefKey(root, nullptr); }
+};
 } // namespace handle_traits
 
 using unique_hkey = unique_any<handle_traits::hkey>;
@@ -81,6 +88,7 @@ using unique_hmodule = unique_any<handle_traits::hmodule>;
 using unique_handle = unique_any<handle_traits::handle>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_find = unique_any<handle_traits::find>;
+using unique_root_override = unique_any<handle_traits::root_override>;
 
 // The two handles that CreateProcessA returns.
 struct unique_process_information {
