@@ -107,7 +107,7 @@ RegistryWrite Combined(RegistryWrite first, RegistryWrite second)
 
 } // namespace
 
-RegistryWrite WriteRasterEnvironment(StepMode mode)
+RegistryWrite WriteRasterEnvironment(StepMode mode, std::optional<std::string>* namedHome)
 {
     const std::optional<std::string> hostVersion = FindHostVersion();
     if (!IsRasterHost(hostVersion)) {
@@ -134,6 +134,8 @@ RegistryWrite WriteRasterEnvironment(StepMode mode)
                     {{HomeValue, rasterHome}, {LumeraHomeValue, rasterHome}, {ArchValue, ArchData},
                      {ArchModeValue, ArchModeData}},
                     KEY_WRITE, mode);
+    if (environment != RegistryWrite::NotWritten && namedHome)
+        *namedHome = rasterHome;
     return Combined(locator, environment);
 }
 

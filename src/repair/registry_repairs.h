@@ -3,6 +3,8 @@
 
 #include "repair/step_mode.h"
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 // What became of a repair's values. Keys are opened, never created. A check
@@ -15,7 +17,11 @@ enum class RegistryWrite {
 };
 
 // The raster environment under HKLM\Software\ESRI\Raster (host 9.0.0.0 only).
-RegistryWrite WriteRasterEnvironment(StepMode mode = StepMode::Repair);
+// namedHome, when given, receives the raster home that the environment names
+// once written (what it wrote, or in a check would write); it is left alone
+// when the Environment key is not there.
+RegistryWrite WriteRasterEnvironment(StepMode mode = StepMode::Repair,
+                                     std::optional<std::string>* namedHome = nullptr);
 
 // ThreadingModel "Both" for the product's one apartment-sensitive class;
 // NotWritten when the class is not registered.

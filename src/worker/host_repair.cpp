@@ -1,5 +1,6 @@
 #include "worker/host_repair.h"
 
+#include "common/file_compare.h"
 #include "common/file_copy.h"
 #include "common/path.h"
 #include "common/process.h"
@@ -61,8 +62,9 @@ std::string ShortPath(const std::string& path)
 
 // Runs the side-by-side patch installer that the machine still lacks and
 // waits for it; host version "8.3.0" only. patchFailed: it could not be
-// started, or ended with a code that is no success.
-void RunPatchStep(bool& sxsRequired, bool& patchFailed)
+// started, or ended with a code that is no success; in a -verify run, that
+// it would be started (it is not).
+void RunPatchStep(bool& sxsRequired, bool& patchFailed, StepMode mode)
 {
     std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
@@ -82,6 +84,12 @@ void RunPatchStep(bool& sxsRequired, bool& patchFailed)
         const std::string workingDirectory = JoinPath(shortHome, folder);
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
+        if (mode == StepMode::Verify) {
+            LogLine({"check the side-by-side patch: not in place, a repair would start ", commandLine});
+            patchFailed = true;
+            sxsRequired = true;
+            return;
+        }
         // A home too long for the buffers is refused, never cut into another path.
         std::optional<DWORD> exitCode;
         if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
@@ -104,7 +112,7 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired, bool& patchFa
         sxsRequired = SxsRequiredOption(options);
     } else if (const std::optional<std::string> version = FindHostVersion()) {
         if (*version == "8.3.0")
-            RunPatchStep(sxsRequired, patchFailed);
+            RunPatchStep(sxsRequired, patchFailed, ModeOf(options));
         else if (*version == "9.0.0.0")
             sxsRequired = false;
         else if (*version == "9.1")
@@ -122,13 +130,19 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
 
 // False only when both homes are known and no complete copy was put in place.
 bool CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
-                const std::optional<std::string>& target)
+                const std::optional<std::string>& target, StepMode mode)
 {
     if (!source || !target) {
         LogLine({"skip the AfCore.dll copy: no ", !source ? sourceName : "LUMERA", " home"});
         return true;
     }
     const std::string targetFile = JoinPath(*target, LumeraAfCore);
+    if (mode == StepMode::Verify) {
+        const std::optional<std::string> difference = FileDifference(*source, targetFile);
+        LogLine({"check ", targetFile, " against ", *source, difference ? ": not in place, " : ": in place",
+                 difference.value_or("")});
+        return !difference;
+    }
     const std::optional<std::string> failure = ReplaceWithCompleteCopy(*source, targetFile);
     if (failure)
         LogLine({"copy ", *source, " over ", targetFile, ": failed, ", *failure});
@@ -142,7 +156,7 @@ bool CopyFromHost(const OptionSet& options)
     const std::optional<std::string> home =
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> source = home ? std::optional<std::string>(*home + HostAfCore) : std::nullopt;
-    return CopyAfCore(source, "host", LumeraTarget(options));
+    return CopyAfCore(source, "host", LumeraTarget(options), ModeOf(options));
 }
 
 bool CopyFromProduct(const OptionSet& options)
@@ -151,10 +165,15 @@ bool CopyFromProduct(const OptionSet& options)
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
     const std::optional<std::string> source =
         home ? std::optional<std::string>(JoinPath(*home, ProductAfCore)) : std::nullopt;
-    return CopyAfCore(source, "QEX", LumeraTarget(options));
+    return CopyAfCore(source, "QEX", LumeraTarget(options), ModeOf(options));
 }
 
 } // namespace
+
+StepMode ModeOf(const OptionSet& options)
+{
+    return options.Has("verify") ? StepMode::Verify : StepMode::Repair;
+}
 
 bool SxsRequiredOption(const OptionSet& options)
 {
@@ -165,20 +184,25 @@ bool SxsRequiredOption(const OptionSet& options)
 std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
                                       RunOutcome& outcome)
 {
+    const StepMode mode = ModeOf(options);
     std::optional<std::string> hostHome;
     if (options.Has("arcgis_home")) {
         hostHome = DirectoryOption(options, "arcgis_home");
         LogLine({"skip the raster environment and the raster folder: the host home is given"});
     } else if ((hostHome = FindHostHome())) {
-        if (WriteRasterEnvironment() == RegistryWrite::Failed)
+        std::optional<std::string> environmentHome;
+        if (WriteRasterEnvironment(mode, &environmentHome) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
-        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
+        // A check writes nothing: its raster folder is the one that the repaired environment would name.
+        const std::optional<std::string> rasterHome =
+            mode == StepMode::Verify && environmentHome ? environmentHome : FindRasterHome();
+        if (rasterHome) {
             DecideSideBySide(options, sxsRequired, outcome.patchFailed);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || StepOptionCount(options) == 0) {
                 NotePass(outcome.comRow, RegisterProductComServers(*rasterHome, sxsRequired, context.window,
-                                                                   outcome.comRowFailedFile));
-                if (FixThreadingModel() == RegistryWrite::Failed)
+                                                                   outcome.comRowFailedFile, mode));
+                if (FixThreadingModel(mode) == RegistryWrite::Failed)
                     outcome.registryNotWritten = true;
             } else {
                 LogLine({"skip the COM servers of the raster folder: not selected"});
@@ -193,7 +217,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
 
     if (hostHome) {
         bool registryFailed = false;
-        NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed));
+        NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed, mode));
         outcome.registryNotWritten |= registryFailed;
     } else {
         LogLine({"skip the host repair: no host"});

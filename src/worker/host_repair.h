@@ -3,6 +3,7 @@
 // AfCore.dll synchronisation into the imaging product.
 #pragma once
 
+#include "repair/step_mode.h"
 #include "worker/run_outcome.h"
 #include "worker/worker_context.h"
 
@@ -20,8 +21,12 @@ constexpr char LumeraVersion[] = "8.7";
 std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
                                       RunOutcome& outcome);
 
-// False when both homes were known and no complete copy could be put in place.
+// False when both homes were known and no complete copy could be put in place;
+// in a -verify run, when the copy there is missing or differs (nothing is copied).
 bool SyncAfCore(const OptionSet& options);
+
+// StepMode::Verify for a -verify run: every step checks instead of repairing.
+StepMode ModeOf(const OptionSet& options);
 
 // "sxs_required" read as a decimal integer equal to 1; an option without a
 // value reads as another number.

@@ -26,6 +26,9 @@ constexpr char ComInitFailed[] = "Unable to initialize COM!";
 constexpr char ErrorCaption[] = "Error";
 constexpr char CleanupComCaption[] = "Unregistering COM Servers... Processing:";
 constexpr char CleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
+constexpr char VerifyComCaption[] = "Checking COM Servers... Processing:";
+constexpr char VerifyNetCaption[] = "Checking .NET Assemblies... Processing:";
+constexpr char VerifyArcObjectsCaption[] = "Checking ArcObjects... Processing:";
 // The ArcObjects row, hidden in a cleanup run: caption, file label, bar, icon.
 constexpr int ArcObjectsRowControls[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
 
@@ -44,7 +47,7 @@ struct ComApartment {
 };
 
 // The named option is present; or "silent"/"nogui" is the only option; or
-// there is none. "log" and "exit_codes" are not counted: they choose no step.
+// there is none. "log", "exit_codes" and "verify" are not counted: they choose no step.
 bool IsStepSelected(const OptionSet& options, const char* name)
 {
     const int count = StepOptionCount(options);
@@ -98,16 +101,25 @@ void RunCleanup(HWND window, const std::optional<std::string>& productHome, bool
     NotePass(outcome.netRow, UnregisterAssemblies(*productHome, window));
 }
 
+// A -verify run shows the repair's three rows under captions of its own.
+void ShowVerifyCaptions(HWND window)
+{
+    SetDlgItemTextA(window, IDC_COM_CAPTION, VerifyComCaption);
+    SetDlgItemTextA(window, IDC_NET_CAPTION, VerifyNetCaption);
+    SetDlgItemTextA(window, IDC_ARC_CAPTION, VerifyArcObjectsCaption);
+}
+
 // The product's pass on the COM row, which the raster folder's pass may have
 // used already: the row starts again from the hourglass, unless that pass
 // failed, whose failure then stays shown to the end of the run.
-void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired, RunOutcome& outcome)
+void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired, StepMode mode,
+                            RunOutcome& outcome)
 {
     const std::optional<std::string> rasterFailure = outcome.comRowFailedFile;
     if (!rasterFailure)
         ReportStatus(window, ComRow, STATUS_CODE_PENDING);
     std::optional<std::string> failedFile;
-    NotePass(outcome.comRow, RegisterProductComServers(productHome, sxsRequired, window, failedFile));
+    NotePass(outcome.comRow, RegisterProductComServers(productHome, sxsRequired, window, failedFile, mode));
     if (rasterFailure)
         ReportRowFailure(window, ComRow, *rasterFailure);
     else
@@ -117,6 +129,7 @@ void RegisterProductServers(HWND window, const std::string& productHome, bool sx
 void RunRepair(const WorkerContext& context, const OptionSet& options, const std::optional<std::string>& productHome,
                bool& sxsRequired, RunOutcome& outcome)
 {
+    const StepMode mode = ModeOf(options);
     if (IsStepSelected(options, "repair_arcgis"))
         RepairHost(context, options, sxsRequired, outcome);
     else
@@ -124,14 +137,14 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
 
     if (productHome) {
         if (IsStepSelected(options, "repair_qex_com"))
-            RegisterProductServers(context.window, *productHome, sxsRequired, outcome);
+            RegisterProductServers(context.window, *productHome, sxsRequired, mode, outcome);
         else
             LogSkipped("the QEX COM servers", "not selected");
         if (IsStepSelected(options, "repair_qex_net"))
-            NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window));
+            NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window, mode));
         else
             LogSkipped("the QEX assemblies", "not selected");
-        if (FixThreadingModel() == RegistryWrite::Failed)
+        if (FixThreadingModel(mode) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
     } else {
         outcome.noProductInstallation =
@@ -145,7 +158,7 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
         outcome.afCoreNotReplaced = true;
 }
 
-// The cleanup or the repair. Whatever a step meets (memory running out, say),
+// The check, the cleanup or the repair. Whatever a step meets (memory running out, say),
 // nothing leaves this thread: the step that was working stays unfinished on
 // its row, the later ones are skipped, and the run still finishes.
 void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome& outcome)
@@ -154,25 +167,32 @@ void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome
         bool sxsRequired = true;
         const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
         LogWhatIsInstalled(options, productHome);
-        if (options.Has("cleanup") && StepOptionCount(options) == 1)
-            RunCleanup(context.window, productHome, sxsRequired, outcome);
-        else
+        if (ModeOf(options) == StepMode::Verify) {
+            ShowVerifyCaptions(context.window);
             RunRepair(context, options, productHome, sxsRequired, outcome);
+        } else if (options.Has("cleanup") && StepOptionCount(options) == 1) {
+            RunCleanup(context.window, productHome, sxsRequired, outcome);
+        } else {
+            RunRepair(context, options, productHome, sxsRequired, outcome);
+        }
     } catch (...) {
     }
 }
 
-// The log's last lines, and the exit code they name: 0 unless -exit_codes.
+// The log's last lines, and the exit code they name: 0 unless -exit_codes;
+// a -verify run always says what a repair would change.
 DWORD EndRun(const OptionSet& options, RunOutcome& outcome)
 {
+    const bool verify = ModeOf(options) == StepMode::Verify;
+    const auto text = verify ? RowCheckText : RowOutcomeText;
     const std::string comFile = outcome.comRowFailedFile ? " (" + *outcome.comRowFailedFile + ")" : "";
-    LogLine({"row COM servers: ", RowOutcomeText(outcome.comRow), comFile});
-    LogLine({"row .NET assemblies: ", RowOutcomeText(outcome.netRow)});
-    LogLine({"row ArcObjects: ", RowOutcomeText(outcome.arcObjectsRow)});
+    LogLine({"row COM servers: ", text(outcome.comRow), comFile});
+    LogLine({"row .NET assemblies: ", text(outcome.netRow)});
+    LogLine({"row ArcObjects: ", text(outcome.arcObjectsRow)});
 
     const auto exitCode = [&] {
         outcome.logNotWritten = RunLogFailed();
-        return options.Has("exit_codes") ? ExitCodeBits(outcome) : 0;
+        return options.Has("exit_codes") || verify ? ExitCodeBits(outcome) : 0;
     };
     LogLine({"done, exit code ", std::to_string(exitCode())});
     // The last line itself may not be written: the code still says so.

@@ -19,6 +19,19 @@ const char* RowOutcomeText(RowOutcome row)
     return "not run";
 }
 
+const char* RowCheckText(RowOutcome row)
+{
+    switch (row) {
+    case RowOutcome::Succeeded:
+        return "in place";
+    case RowOutcome::Failed:
+        return "not in place";
+    case RowOutcome::NotRun:
+        break;
+    }
+    return "not run";
+}
+
 bool IsPatchSuccess(unsigned long exitCode)
 {
     return exitCode == 0 || exitCode == 1641 || exitCode == 3010;

@@ -11,6 +11,8 @@ enum class RowOutcome { NotRun, Succeeded, Failed };
 void NotePass(RowOutcome& row, bool succeeded);
 
 const char* RowOutcomeText(RowOutcome row);
+// The same in a -verify run: "in place", "not in place", "not run".
+const char* RowCheckText(RowOutcome row);
 
 struct RunOutcome {
     RowOutcome comRow = RowOutcome::NotRun;
@@ -29,8 +31,9 @@ struct RunOutcome {
 // 3010, which only ask for a restart.
 bool IsPatchSuccess(unsigned long exitCode);
 
-// The exit code that -exit_codes asks for: a sum of bits, 0 only when nothing
-// went wrong.
+// The exit code that -exit_codes asks for (and every -verify run gives): a
+// sum of bits, 0 only when nothing went wrong. In a -verify run each bit
+// reads "a repair would change this".
 //    1 COM row failed        16 patch installer failed
 //    2 .NET row failed       32 AfCore.dll not replaced
 //    4 ArcObjects row failed 64 no QEX installation for the product steps
