@@ -140,8 +140,8 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
                  return SetString(HKEY_CLASSES_ROOT, key, "", upper);
              },
              true},
-            {"ThreadingModel without its terminator",
-             [&] { return SetValue(HKEY_CLASSES_ROOT, key, "ThreadingModel", REG_SZ, "Apartment", 9) == 0; }, true},
+            {"the empty Programmable key missing",
+             [&] { return RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "\\Programmable").c_str()) == 0; }, false},
             {"ThreadingModel as REG_EXPAND_SZ",
              [&] { return SetValue(HKEY_CLASSES_ROOT, key, "ThreadingModel", REG_EXPAND_SZ, "Apartment", 10) == 0; }, false},
         };

@@ -126,6 +126,10 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
             CHECK(FindNames(std::string(temp) + "qex*.tmp").empty());
             REQUIRE(RegisterAssemblies(product.Path(), nullptr));
         }
+        // A regasm.exe that ends well but writes no registry file: nothing to compare, not in place.
+        REQUIRE(CopyFixture("patch_setup.exe", framework.folder + "\\regasm.exe"));
+        CHECK_FALSE(RegisterAssemblies(product.Path(), nullptr, StepMode::Verify));
+        REQUIRE(CopyFixture("regasm.exe", framework.folder + "\\regasm.exe"));
         // A value that differs from the file's: not in place.
         REQUIRE(SetString(HKEY_CLASSES_ROOT, registration, "CodeBase", "C:\\elsewhere\\AxTrilens.dll"));
         CHECK_FALSE(RegisterAssemblies(product.Path(), nullptr, StepMode::Verify));
