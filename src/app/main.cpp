@@ -133,7 +133,7 @@ std::string ShortPathOf(const std::string& path)
 // opened changes nothing else: no message, the run goes on without it.
 void StartLog(const OptionSet& options)
 {
-    if (!options.Has("log") || !OpenRunLog(options.GetValue("log").value_or("")))
+    if (!options.Has("log") || !OpenRunLogFile(options.GetValue("log").value_or("")))
         return;
     LogLine({"RepairQEXApps ", REPAIR_VERSION, ", command line: ", GetCommandLineA()});
 }
