@@ -65,7 +65,8 @@ std::string Last(const std::vector<std::string>& lines, const std::string& prefi
 TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product home, no discovery")
 {
     // With -exit_codes, 64: no QEX for the steps selected. A quote and tabs
-    // would reach regasm.exe's command line as a switch of their own.
+    // would reach regasm.exe's command line as a switch of their own; a quote
+    // alone would end its quoted path there.
     struct Case {
         std::string options;
         DWORD exitCode;
@@ -77,6 +78,7 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
         {"-qex_home -repair_qex_com -exit_codes", 64 + 128, true},
         {"-qex_home -exit_codes", 0},
         {"-qex_home:C:\\x\"\t/tlb:C:\\y.tlb\t\" -repair_qex_net -exit_codes", 64},
+        {"-qex_home:C:\\x\"y -repair_qex_net -exit_codes", 64},
     };
     ScratchFolder logs("options log");
     for (const Case& c : cases) {
