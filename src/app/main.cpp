@@ -157,12 +157,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WorkerContext context{nullptr, nullptr};
     // The program's own path is skipped when the line starts with it: a "-"
     // or "/" in the folder it lives in must not become an option, and a
-    // launcher may pass the options alone. Out of memory here, nothing is
-    // known of what was asked for, so nothing is done.
+    // launcher may pass the options alone. Spellings compare in their full,
+    // long form: the loader, too, may name the program as it was started,
+    // short segments and all. Out of memory here, nothing is known of what
+    // was asked for, so nothing is done.
     std::optional<OptionSet> options;
     try {
-        const std::string modulePath = ModulePath();
-        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullPath), false);
+        const std::string loaderPath = ModulePath();
+        const std::string modulePath = FullLongPath(loaderPath).value_or(loaderPath);
+        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullLongPath),
+                        false);
         StartLog(*options);
     } catch (const std::bad_alloc&) {
         return 0;

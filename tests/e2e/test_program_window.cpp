@@ -7,6 +7,7 @@
 #include "support/sample_machine.h"
 
 #include <doctest.h>
+#include <shlwapi.h>
 
 #include <cstddef>
 #include <cstring>
@@ -100,6 +101,16 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
         if (c == '\\')
             c = '/';
     CheckSelfClosingRun(unquoted, "-nogui", false);
+
+    // Half short, unquoted, given whole as the command line: the folders
+    // above short and "deploy-kit" long (the name without its ".exe"); or
+    // the other way round, the file's name short.
+    const std::string kit = folder.Make("deploy-kit\\RepairQEXApps.exe");
+    REQUIRE(CopyFileA(ProgramPath().c_str(), kit.c_str(), FALSE));
+    const std::string shortName = PathFindFileNameA(ShortPath(kit).c_str());
+    for (const std::string& head : {ShortPath(folder.Path()) + "\\deploy-kit\\RepairQEXApps",
+                                    folder.Path() + "\\deploy-kit\\" + shortName})
+        CheckSelfClosingRun(kit, head + " -nogui", false, true);
 }
 
 TEST_CASE("OK posted, a click or WM_DESTROY sent from here, the instant OK is enabled: the process ends with 0")
