@@ -1,6 +1,6 @@
-// Process entry: options, the log, the progress window, the worker thread and
-// the UI thread's message loop. The exit code is 0 unless -exit_codes asks
-// for the worker's account of what failed.
+// Process entry: options, the log, one run at a time, the progress window,
+// the worker thread and the UI thread's message loop. The exit code is 0
+// unless -exit_codes asks for the worker's account of what failed.
 #include "app/progress_dialog.h"
 #include "common/control_ids.h"
 #include "common/run_log.h"
@@ -20,6 +20,14 @@ namespace {
 
 constexpr char CommonControlsLibrary[] = "comctl32.dll";
 constexpr char InitCommonControlsExport[] = "InitCommonControls";
+
+// One run at a time on the whole machine: two runs would sweep the same
+// modules and start the same patch installer together, and the second
+// installer would fail. In the global namespace, so that a deployment job
+// and a login script in another session see each other.
+constexpr char RunGuardName[] = "Global\\TorvaneRepairQEXAppsRun";
+// ERROR_INSTALL_ALREADY_RUNNING: deployment systems read it as "try again later".
+constexpr DWORD AnotherRunExitCode = 1618;
 
 // Every later library search of the process, the dependencies of the modules
 // that the repair loads included, looks in the system folder only (after the
@@ -92,6 +100,57 @@ void WaitForWorker(const unique_handle& worker)
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
+        }
+    }
+}
+
+// The run guard, and this thread's hold on it. The hold goes first, so the
+// guard is released, not abandoned, when the run ends.
+struct RunGuard {
+    unique_handle mutex;
+    unique_mutex_ownership held;
+    // Another run holds it. Without a guard at all (its name taken by another
+    // kind of object, say) the run goes on unguarded, as runs did before.
+    bool Busy() const { return mutex && !held; }
+};
+
+// Free, or left abandoned by a run that died: either way it is this run's now.
+bool Took(DWORD waitResult)
+{
+    return waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED;
+}
+
+// The guard, held at once when no other run holds it.
+RunGuard OpenRunGuard()
+{
+    RunGuard guard;
+    guard.mutex.reset(CreateMutexA(nullptr, FALSE, RunGuardName));
+    if (guard.mutex && Took(WaitForSingleObject(guard.mutex.get(), 0)))
+        guard.held.reset(guard.mutex.get());
+    return guard;
+}
+
+// Waits until the run that holds the guard ends. The window keeps answering
+// meanwhile: it paints, and it is never taken for hung. False when the quit
+// message comes first (the window went): the run ends there, without working.
+bool WaitForOtherRun(RunGuard& guard, HWND window)
+{
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(1, guard.mutex.addressof(), FALSE, INFINITE, QS_ALLINPUT);
+        if (result != WAIT_OBJECT_0 + 1) {
+            // Ours now; or no wait is possible, and the run goes on unguarded.
+            if (Took(result))
+                guard.held.reset(guard.mutex.get());
+            return true;
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return false;
+            if (!(IsWindow(window) && IsDialogMessageA(window, &message))) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
         }
     }
 }
@@ -173,11 +232,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     context.options = &*options;
 
+    // A run that must report at once (-exit_codes, -verify) does not wait for
+    // another one: it does nothing and says so.
+    RunGuard guard = OpenRunGuard();
+    if (guard.Busy() && (options->Has("exit_codes") || options->Has("verify"))) {
+        LogLine({"another run is already working: nothing done"});
+        LogLine({"done, exit code ", std::to_string(AnotherRunExitCode)});
+        return static_cast<int>(AnotherRunExitCode);
+    }
+
     InitCommonControlsFromSystem();
 
     context.window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!options->Has("nogui"))
         ShowWindow(context.window, SW_SHOW);
+
+    // The window shows its pending rows while the other run works.
+    if (guard.Busy()) {
+        LogLine({"another run is already working: waiting until it ends"});
+        if (!WaitForOtherRun(guard, context.window))
+            return 0;
+    }
 
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
     DWORD threadId = 0;
