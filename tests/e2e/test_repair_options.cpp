@@ -81,6 +81,7 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
         {"-qex_home:C:\\x\"y -repair_qex_net -exit_codes", 64},
     };
     ScratchFolder logs("options log");
+    const std::string log = logs.Path() + "\\run.log";
     for (const Case& c : cases) {
         CAPTURE(c.options);
         CAPTURE(c.logWritesFail);
@@ -89,7 +90,7 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
 
         std::optional<ImportHook> failingWrites;
         if (c.logWritesFail) {
-            REQUIRE(OpenRunLogFile(logs.Path() + "\\run.log"));
+            REQUIRE(OpenRunLogFile(log));
             failingWrites.emplace("WriteFile", reinterpret_cast<void*>(&FailWrite));
             REQUIRE(failingWrites->original != nullptr);
         }
@@ -101,6 +102,8 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
         // No product home: the threading-model repair is skipped too.
         CHECK(ThreadingModelValue() == std::string("Apartment"));
     }
+    // Nothing reached the log: not the lines whose writes failed, nor any once it was closed.
+    CHECK(ReadFileText(log) == std::string());
 }
 
 TEST_CASE("\"qex_home\" with a directory alone: no step selected, only the threading model")
