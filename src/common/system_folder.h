@@ -24,6 +24,9 @@ std::optional<std::string> FullPath(const std::string& path);
 // nullopt when the path cannot be made full.
 std::optional<std::string> FullLongPath(const std::string& path);
 
+// True when the path names a folder that is there.
+bool FolderExists(const std::string& path);
+
 // A directory typed on the command line. Empty, or holding what no path
 // holds, is no directory; a relative one is made absolute against the
 // current folder, as its author meant.
