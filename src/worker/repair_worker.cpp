@@ -141,8 +141,11 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
 
     if (!IsStepSelected(options, "sync_afcore"))
         LogSkipped("the AfCore.dll copy", "not selected");
-    else if (!SyncAfCore(options))
-        outcome.afCoreNotReplaced = true;
+    else if (const std::optional<Replaced> afCore = SyncAfCore(options)) {
+        outcome.afCoreNotReplaced = *afCore == Replaced::Not;
+        if (WaitsForRestart(*afCore))
+            outcome.restartNeeded = true;
+    }
 }
 
 // The cleanup or the repair. Whatever a step meets (memory running out, say),

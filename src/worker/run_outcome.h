@@ -23,6 +23,7 @@ struct RunOutcome {
     bool afCoreNotReplaced = false;     // both homes known, no complete copy put in place
     bool noProductInstallation = false; // product steps selected, no QEX home
     bool logNotWritten = false;
+    bool restartNeeded = false;         // work that only the next restart finishes (AfCore.dll in use)
 };
 
 // A patch installer's exit code that means it did its work: 0, or 1641 and
