@@ -57,22 +57,45 @@ void InitCommonControlsFromSystem()
         init();
 }
 
-// Runs until the quit message arrives or the window is gone.
-void RunMessageLoop(HWND window)
+// One message to the dialog or its window procedure; false once the
+// window is gone.
+bool Dispatch(HWND window, MSG& message)
+{
+    if (!(IsWindow(window) && IsDialogMessageA(window, &message))) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return IsWindow(window);
+}
+
+// Runs until the quit message arrives, the window is gone, or the worker's
+// thread (when there is one) has ended; true for the last. A thread that
+// ends inside a step (a module calling ExitThread) would otherwise leave the
+// loop waiting for a finish that never comes.
+bool RunMessageLoop(HWND window, HANDLE worker)
 {
     if (!IsWindow(window))
-        return;
+        return false;
     MSG message;
     for (;;) {
-        BOOL result = GetMessageA(&message, nullptr, 0, 0);
-        if (result == 0)
-            break;
-        if (result != -1 && !(IsWindow(window) && IsDialogMessageA(window, &message))) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
+        if (worker) {
+            const DWORD result = MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT);
+            if (result == WAIT_OBJECT_0)
+                return true;
+            if (result != WAIT_OBJECT_0 + 1)
+                worker = nullptr; // the wait itself failed: messages alone end the loop
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                if (message.message == WM_QUIT || !Dispatch(window, message))
+                    return false;
+            continue;
         }
-        if (!IsWindow(window))
-            break;
+        const BOOL result = GetMessageA(&message, nullptr, 0, 0);
+        if (result == 0)
+            return false;
+        if (result != -1 && !Dispatch(window, message))
+            return false;
+        if (result == -1 && !IsWindow(window))
+            return false;
     }
 }
 
@@ -183,9 +206,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // or by OK.
     DWORD exitCode = worker ? 0 : RepairWorker(&context);
 
-    RunMessageLoop(context.window);
+    if (RunMessageLoop(context.window, worker.get())) {
+        // The worker's thread has ended. Ended inside a step, the run is
+        // finished here: OK and Close are enabled, a silent run closes itself.
+        if (!context.workDone)
+            exitCode = EndInterruptedRun(context);
+        RunMessageLoop(context.window, nullptr);
+    }
     WaitForWorker(worker);
-    if (worker)
+    if (worker && context.workDone)
         exitCode = ExitCodeOf(worker);
     return static_cast<int>(exitCode);
 }

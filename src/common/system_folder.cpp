@@ -40,6 +40,12 @@ std::optional<std::string> FullPath(const std::string& path)
     return full;
 }
 
+bool FolderExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::optional<std::string> TypedHome(std::optional<std::string> typed)
 {
     if (!typed || typed->empty() || !IsPathText(*typed))

@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/run_log.h"
+#include "common/system_folder.h"
 #include "discovery/host.h"
 #include "repair/com_servers.h"
 #include "repair/progress_row.h"
@@ -50,7 +51,13 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* regis
              ": ", std::to_string(count), " to register"});
 
     std::optional<std::string> failedLibrary;
-    for (int i = 0; i < count; ++i) {
+    // Libraries to register and no folder (a mistyped home, say): no success.
+    const bool folderMissing = count > 0 && !FolderExists(folder);
+    if (folderMissing) {
+        LogLine({"register the ArcObjects libraries in ", folder, ": failed, the folder is not there"});
+        NoteFailure(failedLibrary, folder);
+    }
+    for (int i = 0; i < count && !folderMissing; ++i) {
         const std::string path = JoinPath(folder, libraries[i]);
         // Missing, unloadable or not self-registering: skipped without a word on the row.
         if (ProbeModule(path) != SelfRegistering) {

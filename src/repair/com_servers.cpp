@@ -4,6 +4,7 @@
 #include "common/process.h"
 #include "common/run_log.h"
 #include "common/seh_guard.h"
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
 
@@ -300,7 +301,13 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     }
     ReportPosition(window, ComRow, 2);
 
-    SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window, failedFile);
+    // A folder that is not there (a mistyped home, say) registered nothing: no success.
+    if (FolderExists(serverFolder)) {
+        SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window, failedFile);
+    } else {
+        LogLine({"register the COM servers in ", serverFolder, ": failed, the folder is not there"});
+        NoteFailure(failedFile, serverFolder);
+    }
     // The last position may have shown success; a failed module overrides it.
     if (failedFile)
         ReportRowFailure(window, ComRow, *failedFile);

@@ -59,10 +59,23 @@ std::string ShortPath(const std::string& path)
     return std::string(buffer.data(), length);
 }
 
+// 1641 and 3010 are a patch's success that leaves the restart to come.
+void NotePatchRestart(DWORD exitCode, RunOutcome& outcome)
+{
+    if (exitCode == RestartStartedCode) {
+        outcome.restartStarted = true;
+        LogLine({"the side-by-side patch has started a restart of the machine"});
+    } else if (exitCode == RestartRequiredCode) {
+        outcome.restartNeeded = true;
+        LogLine({"the side-by-side patch needs a restart of the machine to finish"});
+    }
+}
+
 // Runs the side-by-side patch installer that the machine still lacks and
-// waits for it; host version "8.3.0" only. patchFailed: it could not be
-// started, or ended with a code that is no success.
-void RunPatchStep(bool& sxsRequired, bool& patchFailed)
+// waits for it; host version "8.3.0" only. The patch fails when it could not
+// be started or ended with a code that is no success; one that asks for a
+// restart, or has started it, makes the run say so.
+void RunPatchStep(bool& sxsRequired, RunOutcome& outcome)
 {
     std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
@@ -83,32 +96,35 @@ void RunPatchStep(bool& sxsRequired, bool& patchFailed)
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
         // A home too long for the buffers is refused, never cut into another path.
-        std::optional<DWORD> exitCode;
+        ProcessRun run;
         if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
-            exitCode = RunToEnd(commandLine, 0, workingDirectory.c_str(),
-                                [](DWORD code) { return IsPatchSuccess(code); });
+            run = RunToEnd(commandLine, 0, workingDirectory.c_str(), [](DWORD code) { return IsPatchSuccess(code); });
         else
             LogLine({"run ", commandLine, ": failed to start, the path is too long"});
-        patchFailed = !exitCode || !IsPatchSuccess(*exitCode);
-        if (!exitCode)
+        outcome.patchFailed |= !run.succeeded;
+        if (!run.exitCode)
             ReportPatchLaunchFailure();
+        else if (run.succeeded)
+            NotePatchRestart(*run.exitCode, outcome);
     } else {
         LogLine({"skip the side-by-side patch: installed"});
     }
     sxsRequired = true;
 }
 
-void DecideSideBySide(const OptionSet& options, bool& sxsRequired, bool& patchFailed)
+void DecideSideBySide(const OptionSet& options, bool& sxsRequired, RunOutcome& outcome)
 {
     if (options.Has("sxs_required")) {
         sxsRequired = SxsRequiredOption(options);
     } else if (const std::optional<std::string> version = FindHostVersion()) {
-        if (*version == "8.3.0")
-            RunPatchStep(sxsRequired, patchFailed);
-        else if (*version == "9.0.0.0")
+        if (*version == "8.3.0") {
+            outcome.working = Step::Patch;
+            RunPatchStep(sxsRequired, outcome);
+        } else if (*version == "9.0.0.0") {
             sxsRequired = false;
-        else if (*version == "9.1")
+        } else if (*version == "9.1") {
             sxsRequired = true;
+        }
     }
     LogLine({"side-by-side utilities ", sxsRequired ? "required" : "not required"});
 }
@@ -174,22 +190,24 @@ bool SxsRequiredOption(const OptionSet& options)
     return value && std::strtol(value->c_str(), nullptr, 10) == 1;
 }
 
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
-                                      RunOutcome& outcome)
+void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired, RunOutcome& outcome)
 {
     std::optional<std::string> hostHome;
     if (options.Has("arcgis_home")) {
         hostHome = DirectoryOption(options, "arcgis_home");
         LogLine({"skip the raster environment and the raster folder: the host home is given"});
     } else if ((hostHome = FindHostHome())) {
+        outcome.working = Step::Registry;
         if (WriteRasterEnvironment() == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
         if (const std::optional<std::string> rasterHome = FindRasterHome()) {
-            DecideSideBySide(options, sxsRequired, outcome.patchFailed);
+            DecideSideBySide(options, sxsRequired, outcome);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || StepOptionCount(options) == 0) {
+                outcome.working = Step::ComServers;
                 NotePass(outcome.comRow, RegisterProductComServers(*rasterHome, sxsRequired, context.window,
                                                                    outcome.comRowFailedFile));
+                outcome.working = Step::Registry;
                 if (FixThreadingModel() == RegistryWrite::Failed)
                     outcome.registryNotWritten = true;
             } else {
@@ -204,13 +222,14 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
     }
 
     if (hostHome) {
+        outcome.working = Step::ArcObjects;
         bool registryFailed = false;
         NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed));
         outcome.registryNotWritten |= registryFailed;
     } else {
         LogLine({"skip the host repair: no host"});
     }
-    return hostHome;
+    outcome.working = Step::None;
 }
 
 std::optional<Replaced> SyncAfCore(const OptionSet& options)

@@ -15,11 +15,11 @@ class OptionSet;
 // The LUMERA version whose home receives AfCore.dll.
 constexpr char LumeraVersion[] = "8.7";
 
-// Reads and may change sxsRequired. Returns the host home it settled on;
-// outcome receives what its passes did (the raster folder's on the COM row,
-// the ArcObjects row) and what else failed (registry, patch installer).
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
-                                      RunOutcome& outcome);
+// Reads and may change sxsRequired. outcome receives what its passes did (the
+// raster folder's on the COM row, the ArcObjects row), what else failed
+// (registry, patch installer), whether the patch asks for a restart, and
+// which of its steps is at work.
+void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired, RunOutcome& outcome);
 
 // How LUMERA's AfCore.dll was replaced (Replaced::Not: both homes were known
 // and no complete copy could be put in place); nullopt when the copy was

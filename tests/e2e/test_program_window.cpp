@@ -274,7 +274,7 @@ TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, th
     CHECK(interactive.WaitForExit() == DWORD(0));
 }
 
-TEST_CASE("memory running out on the worker thread: the run still finishes, OK is enabled, exit code 0")
+TEST_CASE("memory running out on the worker thread: the run still finishes, OK is enabled, exit code 0 or 256")
 {
     // The newest product home is 16 MiB long: reading it needs a fresh block
     // of memory, which the starved worker cannot get. Binary data: its size
@@ -284,7 +284,8 @@ TEST_CASE("memory running out on the worker thread: the run still finishes, OK i
     REQUIRE(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment", "QEX_HOME", REG_BINARY,
                      home.data(), static_cast<DWORD>(home.size())) == ERROR_SUCCESS);
 
-    for (const std::string options : {"-nogui", "-silent", ""}) {
+    // With -exit_codes the code says that the run was cut short (256).
+    for (const std::string options : {"-nogui", "-silent", "", "-nogui -exit_codes"}) {
         CAPTURE(options);
         const DebuggedRun run = RunUnderDebugger(CommandLine(ProgramPath(), options), Starved::AtWorkerStart,
                                                  options.empty());
@@ -295,7 +296,33 @@ TEST_CASE("memory running out on the worker thread: the run still finishes, OK i
         // Silent runs close themselves; the interactive one waits for OK, which the worker enabled.
         if (options.empty())
             CHECK(run.okPressed);
-        CHECK(run.exitCode == DWORD(0));
+        CHECK(run.exitCode == DWORD(options == "-nogui -exit_codes" ? 256 : 0));
+    }
+}
+
+TEST_CASE("a COM server that ends the worker's thread: the run still ends, and says it was cut short")
+{
+    ScratchFolder logs("cut short");
+    const std::string log = logs.Path() + "\\run.log";
+    for (const auto& [options, exitCode] : {std::pair{"-nogui -exit_codes", 256}, std::pair{"", 0}}) {
+        CAPTURE(options);
+        OneServerMachine machine;
+        DeleteFileA(log.c_str());
+        REQUIRE(CopyFixture("com_server_exits_thread.dll", machine.home.Path() + "\\bin\\ntx86\\AsmBinder.dll"));
+        RunningProgram run(CommandLine(ProgramPath(), options + std::string(" -log:\"") + log + "\""));
+        if (!*options) {
+            // The window waits for OK, which the UI thread enabled once the worker was gone.
+            HWND window = run.FindWindowOf();
+            REQUIRE(window != nullptr);
+            REQUIRE(WaitUntilEnabled(GetDlgItem(window, IDOK)));
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+        }
+        CHECK(run.WaitForExit() == DWORD(exitCode));
+        CHECK(RegistrationCount("AsmBinder.dll") == 1);
+        const std::vector<std::string> lines = ReadLines(log);
+        REQUIRE(lines.size() >= 2);
+        CHECK(lines[lines.size() - 2].substr(20) == "the run was cut short: the worker's thread ended inside a step");
+        CHECK(lines.back().substr(20) == "done, exit code " + std::to_string(exitCode));
     }
 }
 

@@ -206,14 +206,19 @@ TEST_CASE("host 9.1, no options: the host's AfCore.dll and the raster folder's s
 TEST_CASE("a failure ends its row on the failure icon, the label naming the file; the other rows succeed")
 {
     const std::string productServers = SampleMachine::ProductHome() + "bin\\ntx86\\";
+    // A row's end as "ok", "pending" (not run) or "failed: <label>".
+    const auto shown = [](const RowState& row) {
+        return row.status == 1 ? std::string("ok") : row.status == 0 ? std::string("pending") : "failed: " + row.label;
+    };
     struct Case {
         const char* what;
         std::function<bool(const SampleMachine&)> spoil;
-        RowState RepairRun::*failedRow;
-        const char* label;
+        std::string com, net, arc; // each row's end, as shown() gives it
         DWORD exitCode;      // with -exit_codes
         std::string logLine; // a line of the log ends with it
+        std::string options = ""; // besides -log and -exit_codes
     };
+    const auto keep = [](const SampleMachine&) { return true; };
     // A product server's failure alone is the unit tests' (test_com_servers);
     // these pass a row's state, the side-by-side decision or the exit code
     // from one step to the next.
@@ -223,31 +228,45 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
          [](const SampleMachine& machine) {
              return CopyFixture("com_server_fails.dll", machine.RasterServerFolder() + "\\RasterCore.dll");
          },
-         &RepairRun::com, "RasterCore.dll", 1, "RasterCore.dll: failed, status 0x00000001"},
+         "failed: RasterCore.dll", "ok", "ok", 1, "RasterCore.dll: failed, status 0x00000001"},
+        // The crash guard holds; the log names what happened.
+        {"a product server that crashes in DllRegisterServer",
+         [&](const SampleMachine&) { return CopyFixture("com_server_crashes.dll", productServers + "QexBroken.dll"); },
+         "failed: QexBroken.dll", "ok", "ok", 1, "QexBroken.dll: failed, an exception in DllRegisterServer"},
+        // Loaded only as far as mapping: handed to regsvr32, which fails as well.
+        {"a product server whose dependency is missing",
+         [&](const SampleMachine&) {
+             return CopyFixture("com_missing_dependency.dll", productServers + "QexOrphan.dll");
+         },
+         "failed: QexOrphan.dll", "ok", "ok", 1, "QexOrphan.dll: failed, not loadable (error 126), regsvr32 started"},
         // The tool cannot find the assembly and exits non-zero.
         {"an assembly missing from the server folder",
          [&](const SampleMachine&) { return DeleteFileA((productServers + "DockSuite.dll").c_str()) != 0; },
-         &RepairRun::net, "DockSuite.dll", 2, "DockSuite.dll\" in C:\\windows\\system32: failed, exit code 100"},
+         "ok", "failed: DockSuite.dll", "ok", 2, "DockSuite.dll\" in C:\\windows\\system32: failed, exit code 100"},
         {"no .NET Framework",
          [](const SampleMachine&) {
              unique_hkey key;
              return RegOpenKeyExA(HKEY_LOCAL_MACHINE, FrameworkKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS &&
                     RegDeleteValueA(key.get(), "InstallRoot") == ERROR_SUCCESS;
          },
-         &RepairRun::net, "AxTrilens.dll", 2, "AxTrilens.dll: failed to start, no .NET Framework 1.0.3705"},
+         "ok", "failed: AxTrilens.dll", "ok", 2, "AxTrilens.dll: failed to start, no .NET Framework 1.0.3705"},
         // The one row of the exit code's bit 4.
         {"an ArcObjects library whose registration fails",
          [](const SampleMachine&) {
              return CopyFixture("com_server_fails.dll", SampleMachine::HostHome() + "bin\\Geometry.dll");
          },
-         &RepairRun::arc, "Geometry.dll", 4, "bin\\Geometry.dll: failed, status 0x00000001"},
+         "ok", "ok", "failed: Geometry.dll", 4, "bin\\Geometry.dll: failed, status 0x00000001"},
+        // A typo in a deployment's homes registers nothing: no success.
+        {"homes typed with a folder that is not there", keep, "failed: C:\\Typo\\bin\\ntx86", "pending",
+         "failed: C:\\Typo\\bin", 5, "C:\\Typo\\bin\\ntx86: failed, the folder is not there",
+         "-arcgis_home:C:\\Typo -qex_home:C:\\Typo -sxs_required:0 -repair_arcgis -repair_qex_com"},
         // Host 9.0.0.0: the side-by-side utility is not required, but one that is there must register.
         {"a shared side-by-side utility that fails, none in the server folders",
          [&](const SampleMachine& machine) {
              return RemoveSideBySideUtilities(machine) &&
                     CopyFixture("com_server_fails.dll", "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll");
          },
-         &RepairRun::com, "AsmBinder.dll", 1, "utility AsmBinder.dll: failed"},
+         "failed: AsmBinder.dll", "ok", "ok", 1, "utility AsmBinder.dll: failed"},
         // A utility that is there but cannot be loaded is broken, not absent.
         {"an empty shared side-by-side utility, none in the server folders",
          [&](const SampleMachine& machine) {
@@ -255,18 +274,18 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
                     CopyFixture("com_server.dll", "C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll") &&
                     WriteFileText("C:\\Program Files\\Torvane\\Shared\\bin\\ntx86\\AsmBinder.dll", "");
          },
-         &RepairRun::com, "AsmBinder.dll", 1, "AsmBinder.dll: failed, not a self-registering module"},
+         "failed: AsmBinder.dll", "ok", "ok", 1, "AsmBinder.dll: failed, not a self-registering module"},
         {"an empty ComBridge.dll beside the product's servers",
          [&](const SampleMachine&) { return WriteFileText(productServers + "ComBridge.dll", ""); },
-         &RepairRun::com, "ComBridge.dll", 1, "QEX\\bin\\ntx86\\ComBridge.dll: failed, not a self-registering module"},
+         "failed: ComBridge.dll", "ok", "ok", 1, "QEX\\bin\\ntx86\\ComBridge.dll: failed, not a self-registering module"},
         // Not a row's failure, but the exit code and the log tell it.
         {"a folder in the place of the host's AfCore.dll: LUMERA's is not replaced",
          [](const SampleMachine&) {
              return DeleteFileA(SampleMachine::HostAfCore().c_str()) && CreateFolders(SampleMachine::HostAfCore());
          },
-         nullptr, "", 32, "AfCore.dll: failed, the source cannot be read (error 5)"},
+         "ok", "ok", "ok", 32, "AfCore.dll: failed, the source cannot be read (error 5)"},
         {"no side-by-side utility anywhere: not required, no failure",
-         RemoveSideBySideUtilities, nullptr, "", 0, "utility AsmBinder.dll: absent"},
+         RemoveSideBySideUtilities, "ok", "ok", "ok", 0, "utility AsmBinder.dll: absent"},
     };
     // Each run appends to a log that an earlier run began.
     ScratchFolder logs("deploy logs");
@@ -279,7 +298,8 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
 
         REQUIRE(WriteFileText(log, "an earlier run\r\n"));
 
-        const RepairRun run = RunRepair("-log:\"" + log + "\" -exit_codes", RunEnd::ByOk);
+        const RepairRun run = RunRepair(c.options + " -log:\"" + log + "\" -exit_codes", RunEnd::ByOk);
+        WaitForRegsvr32();
         CHECK(run.Outcome() == "exit code " + std::to_string(c.exitCode) + ", no message box");
         const std::vector<std::string> lines = ReadLines(log);
         REQUIRE(lines.size() > 2);
@@ -288,17 +308,18 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
         CHECK(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
             return line.size() >= c.logLine.size() && line.compare(line.size() - c.logLine.size(), std::string::npos, c.logLine) == 0;
         }));
+        // The row lines say what the rows show.
+        for (const auto& [row, name] : {std::pair{&RepairRun::com, "COM servers: "},
+                                        std::pair{&RepairRun::arc, "ArcObjects: "}}) {
+            const bool failed = shown(run.*row).rfind("failed", 0) == 0;
+            CHECK(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.find(std::string("row ") + name + (failed ? "failed" : "ok")) != std::string::npos;
+            }));
+        }
         REQUIRE(run.windowRead);
         CHECK(run.okEnabled);
-        for (RowState RepairRun::*row : {&RepairRun::com, &RepairRun::net, &RepairRun::arc}) {
-            const RowState& state = run.*row;
-            CAPTURE(state.caption);
-            if (row == c.failedRow) {
-                CHECK(state.status == 2);
-                CHECK(state.label == c.label);
-            } else {
-                CHECK(state.status == 1);
-            }
-        }
+        CHECK(shown(run.com) == c.com);
+        CHECK(shown(run.net) == c.net);
+        CHECK(shown(run.arc) == c.arc);
     }
 }

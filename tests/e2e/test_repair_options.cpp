@@ -8,6 +8,8 @@
 
 #include <doctest.h>
 
+#include <new>
+
 namespace {
 
 // The product home as a user would type it: quoted, without the backslash
@@ -73,6 +75,34 @@ TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product 
         // No product home: the threading-model repair is skipped too.
         CHECK(ThreadingModelValue() == std::string("Apartment"));
     }
+}
+
+namespace {
+
+// Memory running out as regasm.exe is started, as far as the code under test can tell.
+BOOL WINAPI CreateProcessOutOfMemory(const char*, char*, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*, BOOL, DWORD, void*,
+                                     const char*, STARTUPINFOA*, PROCESS_INFORMATION*)
+{
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+TEST_CASE("memory running out in a step: that step's row fails, the later steps are skipped, the run ends")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+    std::vector<std::string> reported;
+    {
+        const ImportHook hook("CreateProcessA", reinterpret_cast<void*>(CreateProcessOutOfMemory));
+        REQUIRE(hook.original != nullptr);
+        reported = RunWorker("-repair_qex_net -sync_afcore -exit_codes");
+    }
+    // The .NET row (2), and the run cut short (256).
+    CHECK(reported.back() == "exit code 258");
+    CHECK(Last(reported, "status 1004") == "status 1004 2");
+    CHECK(Last(reported, "progress 1002") == "");
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
 }
 
 TEST_CASE("\"qex_home\" with a directory alone: no step selected, only the threading model")
