@@ -172,8 +172,9 @@ bool MoveCopyOver(CopyOfOurOwn& copy, HANDLE folder, const std::string& target, 
     return MoveFileExA(copy.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-// The rename failed as it does over a file that a program holds. A folder, a
-// link or a read-only file refuses it in the same way, and is left alone.
+// The rename failed as it does over a file that a program holds. A folder or
+// a read-only file refuses it in the same way and is no library in use; nor
+// is a link. Each is left alone.
 bool IsInUse(DWORD error, const std::string& target)
 {
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
