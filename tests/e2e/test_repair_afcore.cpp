@@ -179,10 +179,6 @@ TEST_CASE("the host version, read as a number, chooses the copy")
                     Sync("-sync_afcore");
             },
             c.expected);
-        // The copy keeps its source's time of last writing.
-        if (c.expected != kOutdated)
-            CHECK(WriteTime(SampleMachine::LumeraAfCore()) ==
-                  WriteTime(c.expected == kFromProduct ? SampleMachine::ProductAfCore() : SampleMachine::HostAfCore()));
     }
 }
 
@@ -290,31 +286,22 @@ BOOL WINAPI FlushRunsOutOfMemory(HANDLE)
     throw std::bad_alloc();
 }
 
-// Every rename over the target refused, as over a library in use: by name,
-// and through the kernel's call.
+// MoveFileExA refusing the moves that refuseMove picks, as Windows refuses
+// them (access denied); and the kernel's rename refused, as over a library in use.
 decltype(&MoveFileExA) realMoveFileEx;
+bool (*refuseMove)(const char* to, DWORD flags);
 
-BOOL WINAPI MoveFileExRefusingReplacement(const char* from, const char* to, DWORD flags)
+BOOL WINAPI MoveFileExRefusing(const char* from, const char* to, DWORD flags)
 {
-    if (flags & MOVEFILE_REPLACE_EXISTING) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return realMoveFileEx(from, to, flags);
+    if (!refuseMove(to, flags))
+        return realMoveFileEx(from, to, flags);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
 }
 
 NTSTATUS NTAPI RenameRefused(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS)
 {
     return static_cast<NTSTATUS>(0xC0000022L); // STATUS_ACCESS_DENIED
-}
-
-BOOL WINAPI MoveFileExRefusingDeletion(const char* from, const char* to, DWORD flags)
-{
-    if (!to) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return realMoveFileEx(from, to, flags);
 }
 
 } // namespace
@@ -335,9 +322,10 @@ TEST_CASE("with SetFileInformationByHandle and without it (Windows XP): the copy
         }
         {
             // Refused over the target, and again once the old one is renamed aside: it comes back.
-            const ImportHook move("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusingReplacement));
+            const ImportHook move("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusing));
             const ImportHook rename("NtSetInformationFile", reinterpret_cast<void*>(RenameRefused));
             realMoveFileEx = reinterpret_cast<decltype(&MoveFileExA)>(move.original);
+            refuseMove = [](const char*, DWORD flags) { return (flags & MOVEFILE_REPLACE_EXISTING) != 0; };
             SyncAndCheck([&] { CHECK(CopyFromHost(*calls).how == Replaced::Not); }, kOutdated);
         }
 
@@ -375,8 +363,9 @@ TEST_CASE("LUMERA's AfCore.dll held by another process: the copy in its place no
             REQUIRE(holder);
             std::optional<ImportHook> refusal;
             if (c.deletionRefused) {
-                refusal.emplace("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusingDeletion));
+                refusal.emplace("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusing));
                 realMoveFileEx = reinterpret_cast<decltype(&MoveFileExA)>(refusal->original);
+                refuseMove = [](const char* to, DWORD) { return to == nullptr; };
             }
             const Replacement replacement = CopyFromHost(*calls);
             refusal.reset();
@@ -391,6 +380,7 @@ TEST_CASE("LUMERA's AfCore.dll held by another process: the copy in its place no
             holder.reset();
             REQUIRE(RestartPrefix());
             CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kFromHost));
+            // With the source's time of last writing.
             CHECK(WriteTime(SampleMachine::LumeraAfCore()) == WriteTime(SampleMachine::HostAfCore()));
             CHECK(LumeraLibraryFolder() == (c.deletionRefused ? untilRestart : std::vector<std::string>{"AfCore.dll"}));
         }

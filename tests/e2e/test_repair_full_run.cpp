@@ -334,11 +334,9 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
         CHECK(shown(run.com) == c.com);
         CHECK(shown(run.net) == c.net);
         CHECK(shown(run.arc) == c.arc);
-        if (holder) {
+        if (holder) { // what the run left for the restart is carried out (test_repair_afcore checks it)
             holder.reset();
             REQUIRE(RestartPrefix());
-            CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
-            CHECK(FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*") == std::vector<std::string>{"AfCore.dll"});
         }
     }
 }

@@ -1,7 +1,6 @@
 #include "support/sample_machine.h"
 
 #include "common/control_ids.h"
-#include "fixtures/sample/file_holder.h"
 #include "support/bench.h"
 #include "support/discovery_packages.h"
 #include "support/program_driver.h"
@@ -647,10 +646,11 @@ unique_file HoldOpen(const std::string& path)
 
 std::unique_ptr<RunningProgram> HoldInAnotherProcess(const std::string& path, DWORD shareMode)
 {
-    const unique_handle held(CreateEventA(nullptr, TRUE, FALSE, FIXTURE_FILE_HELD));
+    const char* event = "QexTestFileHeld";
+    const unique_handle held(CreateEventA(nullptr, TRUE, FALSE, event));
     ResetEvent(held.get()); // an event that outlived an earlier holder keeps its state
-    auto holder = std::make_unique<RunningProgram>(
-        CommandLine(FixturePath("file_holder.exe"), std::to_string(shareMode) + " \"" + path + "\""));
+    auto holder = std::make_unique<RunningProgram>(CommandLine(
+        FixturePath("file_holder.exe"), std::to_string(shareMode) + " \"" + path + "\" " + event));
     if (!held || !holder->WaitFor(held.get(), 10000))
         return nullptr;
     return holder;
