@@ -86,5 +86,9 @@ std::optional<std::string> TypedHome(std::optional<std::string> typed)
         return std::nullopt;
     if (IsAbsolutePath(*typed))
         return typed;
-    return FullPath(*typed);
+    // Made full, a spelling such as "//./C:/x" may still name a device.
+    std::optional<std::string> full = FullPath(*typed);
+    if (full && !IsAbsolutePath(*full))
+        return std::nullopt;
+    return full;
 }

@@ -27,7 +27,7 @@ std::optional<std::string> FullLongPath(const std::string& path);
 // True when the path names a folder that is there.
 bool FolderExists(const std::string& path);
 
-// A directory typed on the command line. Empty, or holding what no path
-// holds, is no directory; a relative one is made absolute against the
-// current folder, as its author meant.
+// A directory typed on the command line. Empty, holding what no path holds,
+// or naming a device ("\\.\..."), is no directory; a relative one is made
+// absolute against the current folder, as its author meant.
 std::optional<std::string> TypedHome(std::optional<std::string> typed);

@@ -138,24 +138,36 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
     return FindLumeraHome(LumeraVersion);
 }
 
-// False only when both homes are known and no complete copy was put in place.
-bool CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
-                const std::optional<std::string>& target)
+// The log's word on a replacement: how it went, or what failed.
+std::string ReplacementText(const Replacement& replacement)
+{
+    switch (replacement.how) {
+    case Replaced::Now:
+        return replacement.text.empty() ? "ok" : "ok, " + replacement.text;
+    case Replaced::OldAtRestart:
+        return "ok, the old one in use is renamed to " + replacement.text + " and deleted at restart";
+    case Replaced::AtRestart:
+        return "in use: the copy " + replacement.text + " takes its place at restart";
+    case Replaced::Not:
+        break;
+    }
+    return "failed, " + replacement.text;
+}
+
+std::optional<Replaced> CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
+                                   const std::optional<std::string>& target)
 {
     if (!source || !target) {
         LogLine({"skip the AfCore.dll copy: no ", !source ? sourceName : "LUMERA", " home"});
-        return true;
+        return std::nullopt;
     }
     const std::string targetFile = JoinPath(*target, LumeraAfCore);
-    const std::optional<std::string> failure = ReplaceWithCompleteCopy(*source, targetFile);
-    if (failure)
-        LogLine({"copy ", *source, " over ", targetFile, ": failed, ", *failure});
-    else
-        LogLine({"copy ", *source, " over ", targetFile, ": ok"});
-    return !failure;
+    const Replacement replacement = ReplaceWithCompleteCopy(*source, targetFile);
+    LogLine({"copy ", *source, " over ", targetFile, ": ", ReplacementText(replacement)});
+    return replacement.how;
 }
 
-bool CopyFromHost(const OptionSet& options)
+std::optional<Replaced> CopyFromHost(const OptionSet& options)
 {
     const std::optional<std::string> home =
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
@@ -163,7 +175,7 @@ bool CopyFromHost(const OptionSet& options)
     return CopyAfCore(source, "host", LumeraTarget(options));
 }
 
-bool CopyFromProduct(const OptionSet& options)
+std::optional<Replaced> CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> home =
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
@@ -222,7 +234,7 @@ void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sx
     outcome.working = Step::None;
 }
 
-bool SyncAfCore(const OptionSet& options)
+std::optional<Replaced> SyncAfCore(const OptionSet& options)
 {
     const std::optional<std::string> version = FindHostVersion();
     if (!version)
@@ -233,5 +245,5 @@ bool SyncAfCore(const OptionSet& options)
     if (number == 8.3)
         return CopyFromProduct(options);
     LogLine({"skip the AfCore.dll copy: host version ", *version});
-    return true;
+    return std::nullopt;
 }

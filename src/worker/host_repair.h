@@ -3,6 +3,7 @@
 // AfCore.dll synchronisation into the imaging product.
 #pragma once
 
+#include "common/file_copy.h"
 #include "worker/run_outcome.h"
 #include "worker/worker_context.h"
 
@@ -20,8 +21,10 @@ constexpr char LumeraVersion[] = "8.7";
 // which of its steps is at work.
 void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired, RunOutcome& outcome);
 
-// False when both homes were known and no complete copy could be put in place.
-bool SyncAfCore(const OptionSet& options);
+// How LUMERA's AfCore.dll was replaced (Replaced::Not: both homes were known
+// and no complete copy could be put in place); nullopt when the copy was
+// skipped (a home not known, a host version without the copy).
+std::optional<Replaced> SyncAfCore(const OptionSet& options);
 
 // "sxs_required" read as a decimal integer equal to 1; an option without a
 // value reads as another number.

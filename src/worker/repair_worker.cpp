@@ -149,8 +149,11 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
     outcome.working = Step::AfCore;
     if (!IsStepSelected(options, "sync_afcore"))
         LogSkipped("the AfCore.dll copy", "not selected");
-    else if (!SyncAfCore(options))
-        outcome.afCoreNotReplaced = true;
+    else if (const std::optional<Replaced> afCore = SyncAfCore(options)) {
+        outcome.afCoreNotReplaced = *afCore == Replaced::Not;
+        if (WaitsForRestart(*afCore))
+            outcome.restartNeeded = true;
+    }
     outcome.working = Step::None;
 }
 

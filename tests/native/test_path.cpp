@@ -31,6 +31,11 @@ TEST_CASE("only a drive with its backslash or a UNC path is absolute; other home
         {"\\QEX", false},      // the root of the current drive
         {"\\\\", false},       // no server
         {"\\\\\\QEX", false},
+        {"\\\\?\\C:\\QEX\\", true}, // extended: as the drive path
+        {"\\\\?\\UNC\\server\\share\\", true},
+        {"\\\\.\\C:\\QEX\\", false}, // the devices' namespace, no folder
+        {"\\\\.\\pipe\\QEX", false},
+        {"\\\\.", false},
         {"QEX\\", false},
         {".", false},
         {"1:\\QEX", false},
