@@ -19,6 +19,11 @@ HMODULE LoadSystemLibrary(const char* fileName) noexcept;
 // it; nullopt when it cannot.
 std::optional<std::string> FullPath(const std::string& path);
 
+// The same, with every short (8.3) segment written long as GetLongPathNameA
+// writes it; the last name stays as written when no such file is there.
+// nullopt when the path cannot be made full.
+std::optional<std::string> FullLongPath(const std::string& path);
+
 // True when the path names a folder that is there.
 bool FolderExists(const std::string& path);
 

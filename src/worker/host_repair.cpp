@@ -35,7 +35,9 @@ constexpr char HostAfCore[] = "\\Bin\\AfCore.dll";                 // after the 
 constexpr char ProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
 constexpr char LumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
 
-// The option's directory, absolute; nullopt when it is absent, a flag or empty.
+// The option's directory, made full against the current folder when it is
+// typed relative; nullopt when it is absent, a flag or empty, or holds a
+// double quote or a control character, which no path holds.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
 {
     std::optional<std::string> value;

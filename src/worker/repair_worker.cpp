@@ -66,7 +66,7 @@ std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxs
 // What the run starts from, for the log only.
 void LogWhatIsInstalled(const OptionSet& options, const std::optional<std::string>& productHome)
 {
-    if (!RunLogOpen())
+    if (!IsRunLogOpen())
         return;
     const std::string notFound = "not found";
     LogLine({"host: home ", FindHostHome().value_or(notFound), ", version ", FindHostVersion().value_or(notFound)});

@@ -110,12 +110,26 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
 
 TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's servers; the run closes itself")
 {
-    // A log that cannot be opened changes nothing but the exit code that
-    // -exit_codes asks for: the log (128), and the COM row that the two broken
-    // servers below fail (1).
-    const std::string unopenableLog = "-nogui -log:\"C:\\no such folder\\run.log\" -exit_codes";
-    for (const std::string& option : {std::string("-silent"), unopenableLog}) {
+    // A log that cannot be opened, or is refused, changes nothing but the exit
+    // code that -exit_codes asks for: the log (128), and the COM row that the
+    // two broken servers below fail (1). Refused: a folder, a pipe whose
+    // server waits for the run, a device (NUL takes every write).
+    ScratchFolder logFolder("log folder");
+    const std::string pipe = "\\\\.\\pipe\\qex log " + std::to_string(GetCurrentProcessId());
+    const unique_file pipeServer(
+        CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 65536, 65536, 0, nullptr));
+    REQUIRE(pipeServer);
+    const std::string exitCodes = " -exit_codes";
+    const std::string options[] = {
+        "-silent",
+        "-nogui -log:\"C:\\no such folder\\run.log\"" + exitCodes,
+        "-nogui -log:\"" + logFolder.Path() + "\"" + exitCodes,
+        "-nogui -log:\"" + pipe + "\"" + exitCodes,
+        "-nogui -log:NUL" + exitCodes,
+    };
+    for (const std::string& option : options) {
         CAPTURE(option);
+        const bool logRefused = option != "-silent";
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
         // A server that crashes in DllRegisterServer fails alone: the rest of the run is done.
@@ -132,8 +146,8 @@ TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's ser
         WaitForRegsvr32();
         CHECK(RegistrationCount("QexOrphan.dll") == 0);
         CHECK(run.heldWhileWorking);
-        CHECK(run.Outcome() == (option == unopenableLog ? "exit code 129, no message box" : kQuietEnd));
-        CHECK(run.everVisible == (option != unopenableLog));
+        CHECK(run.Outcome() == (logRefused ? "exit code 129, no message box" : kQuietEnd));
+        CHECK(run.everVisible == !logRefused);
 
         CHECK(RegistrationCount("RasterCore.dll") == 0);
         CHECK(RasterEnvironmentValue("QEX_HOME") == SampleMachine::ExtensionHome());
@@ -317,7 +331,12 @@ TEST_CASE("a failure ends its row on the failure icon, the label naming the file
         const std::vector<std::string> lines = ReadLines(log);
         REQUIRE(lines.size() > 2);
         CHECK(lines.front() == "an earlier run");
-        CHECK(lines.back().substr(20) == "done, exit code " + std::to_string(c.exitCode));
+        // "YYYY-MM-DD HH:MM:SS [PID] text", each line ended by CR and LF.
+        const std::string pid = "[" + std::to_string(run.processId) + "] ";
+        CHECK(std::all_of(lines.begin() + 1, lines.end(),
+                          [&](const std::string& line) { return line.compare(20, pid.size(), pid) == 0; }));
+        CHECK(lines.back().substr(20 + pid.size()) == "done, exit code " + std::to_string(c.exitCode));
+        CHECK(ReadFileText(log) == Join(lines, "\r\n") + "\r\n");
         CHECK(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
             return line.size() >= c.logLine.size() && line.compare(line.size() - c.logLine.size(), std::string::npos, c.logLine) == 0;
         }));

@@ -397,6 +397,7 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
                            place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
         return result;
+    result.processId = program.ProcessId();
     const DWORD start = GetTickCount();
     if (gate && gate->WaitForArrival(program, kRunLimitMs)) {
         whileWorking(ProgressWindowOf(program.ProcessId()));

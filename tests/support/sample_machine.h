@@ -127,6 +127,7 @@ WindowRows ReadRows(HWND window);
 // What a run of the real RepairQEXApps.exe showed and how it ended.
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
+    DWORD processId = 0;             // as its log lines name it
     bool windowRead = false;         // the work was done (the worker thread ended) and the window read
     std::optional<bool> everVisible; // the progress window was shown at some moment (as a ShowWatch
                                      // saw it); nullopt when no ShowWatch could be set
