@@ -1,6 +1,6 @@
-// Process entry: options, the log, the progress window, the worker thread and
-// the UI thread's message loop. The exit code is 0 unless -exit_codes asks
-// for the worker's account of what failed.
+// Process entry: options, the log, one run at a time, the progress window,
+// the worker thread and the UI thread's message loop. The exit code is 0
+// unless -exit_codes asks for the worker's account of what failed.
 #include "app/progress_dialog.h"
 #include "common/control_ids.h"
 #include "common/run_log.h"
@@ -20,6 +20,14 @@ namespace {
 
 constexpr char CommonControlsLibrary[] = "comctl32.dll";
 constexpr char InitCommonControlsExport[] = "InitCommonControls";
+
+// One run at a time on the whole machine: two runs would sweep the same
+// modules and start the same patch installer together, and the second
+// installer would fail. In the global namespace, so that a deployment job
+// and a login script in another session see each other.
+constexpr char RunGuardName[] = "Global\\TorvaneRepairQEXAppsRun";
+// ERROR_INSTALL_ALREADY_RUNNING: deployment systems read it as "try again later".
+constexpr DWORD AnotherRunExitCode = 1618;
 
 // Every later library search of the process, the dependencies of the modules
 // that the repair loads included, looks in the system folder only (after the
@@ -57,22 +65,45 @@ void InitCommonControlsFromSystem()
         init();
 }
 
-// Runs until the quit message arrives or the window is gone.
-void RunMessageLoop(HWND window)
+// One message to the dialog or its window procedure; false once the
+// window is gone.
+bool Dispatch(HWND window, MSG& message)
+{
+    if (!(IsWindow(window) && IsDialogMessageA(window, &message))) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return IsWindow(window);
+}
+
+// Runs until the quit message arrives, the window is gone, or the worker's
+// thread (when there is one) has ended; true for the last. A thread that
+// ends inside a step (a module calling ExitThread) would otherwise leave the
+// loop waiting for a finish that never comes.
+bool RunMessageLoop(HWND window, HANDLE worker)
 {
     if (!IsWindow(window))
-        return;
+        return false;
     MSG message;
     for (;;) {
-        BOOL result = GetMessageA(&message, nullptr, 0, 0);
-        if (result == 0)
-            break;
-        if (result != -1 && !(IsWindow(window) && IsDialogMessageA(window, &message))) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
+        if (worker) {
+            const DWORD result = MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT);
+            if (result == WAIT_OBJECT_0)
+                return true;
+            if (result != WAIT_OBJECT_0 + 1)
+                worker = nullptr; // the wait itself failed: messages alone end the loop
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                if (message.message == WM_QUIT || !Dispatch(window, message))
+                    return false;
+            continue;
         }
-        if (!IsWindow(window))
-            break;
+        const BOOL result = GetMessageA(&message, nullptr, 0, 0);
+        if (result == 0)
+            return false;
+        if (result != -1 && !Dispatch(window, message))
+            return false;
+        if (result == -1 && !IsWindow(window))
+            return false;
     }
 }
 
@@ -92,6 +123,54 @@ void WaitForWorker(const unique_handle& worker)
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
+        }
+    }
+}
+
+// The run guard, and this thread's hold on it. The hold goes first, so the
+// guard is released, not abandoned, when the run ends.
+struct RunGuard {
+    unique_handle mutex;
+    unique_mutex_ownership held;
+    // Another run holds it. Without a guard at all (its name taken by another
+    // kind of object, say) the run goes on unguarded, as runs did before.
+    bool Busy() const { return mutex && !held; }
+};
+
+// Free, or left abandoned by a run that died: either way it is this run's now.
+bool Took(DWORD waitResult)
+{
+    return waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED;
+}
+
+// The guard, held at once when no other run holds it.
+RunGuard OpenRunGuard()
+{
+    RunGuard guard;
+    guard.mutex.reset(CreateMutexA(nullptr, FALSE, RunGuardName));
+    if (guard.mutex && Took(WaitForSingleObject(guard.mutex.get(), 0)))
+        guard.held.reset(guard.mutex.get());
+    return guard;
+}
+
+// Waits until the run that holds the guard ends. The window keeps answering
+// meanwhile: it paints, and it is never taken for hung. False when the quit
+// message comes first (the window went): the run ends there, without working.
+bool WaitForOtherRun(RunGuard& guard, HWND window)
+{
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(1, guard.mutex.addressof(), FALSE, INFINITE, QS_ALLINPUT);
+        if (result != WAIT_OBJECT_0 + 1) {
+            // Ours now; or no wait is possible, and the run goes on unguarded.
+            if (Took(result))
+                guard.held.reset(guard.mutex.get());
+            return true;
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return false;
+            Dispatch(window, message);
         }
     }
 }
@@ -133,7 +212,7 @@ std::string ShortPathOf(const std::string& path)
 // opened changes nothing else: no message, the run goes on without it.
 void StartLog(const OptionSet& options)
 {
-    if (!options.Has("log") || !OpenRunLog(options.GetValue("log").value_or("")))
+    if (!options.Has("log") || !OpenRunLogFile(options.GetValue("log").value_or("")))
         return;
     LogLine({"RepairQEXApps ", REPAIR_VERSION, ", command line: ", GetCommandLineA()});
 }
@@ -157,23 +236,43 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WorkerContext context{nullptr, nullptr};
     // The program's own path is skipped when the line starts with it: a "-"
     // or "/" in the folder it lives in must not become an option, and a
-    // launcher may pass the options alone. Out of memory here, nothing is
-    // known of what was asked for, so nothing is done.
+    // launcher may pass the options alone. Spellings compare in their full,
+    // long form: the loader, too, may name the program as it was started,
+    // short segments and all. Out of memory here, nothing is known of what
+    // was asked for, so nothing is done.
     std::optional<OptionSet> options;
     try {
-        const std::string modulePath = ModulePath();
-        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullPath), false);
+        const std::string loaderPath = ModulePath();
+        const std::string modulePath = FullLongPath(loaderPath).value_or(loaderPath);
+        options.emplace(SkipProgramPath(GetCommandLineA(), modulePath, ShortPathOf(modulePath), FullLongPath),
+                        false);
         StartLog(*options);
     } catch (const std::bad_alloc&) {
         return 0;
     }
     context.options = &*options;
 
+    // A run that must report at once (-exit_codes, -verify) does not wait for
+    // another one: it does nothing and says so.
+    RunGuard guard = OpenRunGuard();
+    if (guard.Busy() && (options->Has("exit_codes") || options->Has("verify"))) {
+        LogLine({"another run is already working: nothing done"});
+        LogLine({"done, exit code ", std::to_string(AnotherRunExitCode)});
+        return static_cast<int>(AnotherRunExitCode);
+    }
+
     InitCommonControlsFromSystem();
 
     context.window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
     if (!options->Has("nogui"))
         ShowWindow(context.window, SW_SHOW);
+
+    // The window shows its pending rows while the other run works.
+    if (guard.Busy()) {
+        LogLine({"another run is already working: waiting until it ends"});
+        if (!WaitForOtherRun(guard, context.window))
+            return 0;
+    }
 
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
     DWORD threadId = 0;
@@ -183,9 +282,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // or by OK.
     DWORD exitCode = worker ? 0 : RepairWorker(&context);
 
-    RunMessageLoop(context.window);
+    if (RunMessageLoop(context.window, worker.get())) {
+        // The worker's thread has ended. Ended inside a step, the run is
+        // finished here: OK and Close are enabled, a silent run closes itself.
+        if (!context.workDone)
+            exitCode = EndInterruptedRun(context);
+        RunMessageLoop(context.window, nullptr);
+    }
     WaitForWorker(worker);
-    if (worker)
+    if (worker && context.workDone)
         exitCode = ExitCodeOf(worker);
     return static_cast<int>(exitCode);
 }

@@ -1,42 +1,27 @@
 #include "common/file_copy.h"
 
-#include "common/system_folder.h"
 #include "common/unique_any.h"
 
-#include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// The copy's name of our own: no longer than "AfCore.dll", so every target
-// that can be copied to can be replaced.
-constexpr char CopyNameFormat[] = "AF%04X.tmp";
-constexpr unsigned CopyNameCount = 0x10000;
+// The names of our own: no longer than "AfCore.dll", so every target that
+// can be copied to can be replaced.
+constexpr char OwnNameFormat[] = "AF%04X.tmp";
+constexpr unsigned OwnNameCount = 0x10000;
 constexpr DWORD CopyChunk = 64 * 1024;
 
-// Vista's declarations, which the headers leave out for an XP target.
-constexpr int FileRenameInfoClass = 3;
+// Vista's declaration, which the headers leave out for an XP target.
 constexpr int FileDispositionInfoClass = 4;
-struct RenameInfo {
-    BOOL replaceIfExists;
-    HANDLE rootDirectory;
-    DWORD fileNameLength; // in bytes, without the terminator
-    WCHAR fileName[1];
-};
 struct DispositionInfo {
     BOOLEAN deleteFile;
 };
-using SetFileInformationFunction = BOOL(WINAPI*)(HANDLE file, int infoClass, void* info, DWORD size);
-
-// Looked up, so that the program still starts where it is missing.
-SetFileInformationFunction SetFileInformation()
-{
-    static const auto function = reinterpret_cast<SetFileInformationFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
-    return function;
-}
 
 std::string Failure(const char* what, DWORD error)
 {
@@ -48,25 +33,83 @@ std::string FolderOf(const std::string& path)
     return path.substr(0, path.find_last_of('\\'));
 }
 
-// A new, empty file that nobody else holds (CREATE_NEW), kept open without
-// sharing until it is renamed or deleted through this handle.
-unique_file CreateFileOfOurOwn(const std::string& folder)
+std::string NameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+// Tries attempt(path) with fresh names of our own in folder until one is not
+// taken yet; the path it took, or nullopt with attempt's error.
+template <typename Attempt>
+std::optional<std::string> UnderOwnName(const std::string& folder, Attempt attempt)
 {
     const unsigned seed = GetTickCount() ^ GetCurrentProcessId();
-    for (unsigned i = 0; i < CopyNameCount; ++i) {
+    for (unsigned i = 0; i < OwnNameCount; ++i) {
         char name[sizeof "AFFFFF.tmp"];
-        std::snprintf(name, sizeof name, CopyNameFormat, (seed + i) % CopyNameCount);
-        const std::string path = folder + "\\" + name;
-        unique_file file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-            return file;
+        std::snprintf(name, sizeof name, OwnNameFormat, (seed + i) % OwnNameCount);
+        std::string path = folder + "\\" + name;
+        if (attempt(path))
+            return path;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            return file;
+            return std::nullopt;
     }
     SetLastError(ERROR_FILE_EXISTS);
-    return unique_file();
+    return std::nullopt;
+}
+
+// The copy, in a new file that nobody else holds (CREATE_NEW), kept open
+// without sharing. Until Keep() it is deleted when the owner goes, on every
+// path: through its handle, or by name once the handle was closed for a
+// rename by name.
+class CopyOfOurOwn {
+public:
+    explicit CopyOfOurOwn(const FileCalls& calls) : calls_(calls) {}
+    ~CopyOfOurOwn()
+    {
+        if (kept_)
+            return;
+        if (file_ && calls_.setFileInformation) {
+            DispositionInfo info{TRUE};
+            calls_.setFileInformation(file_.get(), FileDispositionInfoClass, &info, sizeof info);
+            return;
+        }
+        file_.reset();
+        if (!path_.empty())
+            DeleteFileA(path_.c_str());
+    }
+    CopyOfOurOwn(const CopyOfOurOwn&) = delete;
+    CopyOfOurOwn& operator=(const CopyOfOurOwn&) = delete;
+
+    bool Create(const std::string& folder)
+    {
+        std::optional<std::string> path = UnderOwnName(folder, [&](const std::string& candidate) {
+            file_.reset(CreateFileA(candidate.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            return static_cast<bool>(file_);
+        });
+        if (path)
+            path_ = std::move(*path);
+        return static_cast<bool>(path);
+    }
+    HANDLE Handle() const { return file_.get(); }
+    const std::string& Path() const { return path_; }
+    void CloseForRenameByName() { file_.reset(); }
+    // In place, or waiting for the restart to be put there.
+    void Keep() { kept_ = true; }
+
+private:
+    const FileCalls& calls_;
+    unique_file file_;
+    std::string path_;
+    bool kept_ = false;
+};
+
+// Without sharing for delete: nobody can rename or delete the folder itself while it is held.
+unique_file OpenFolder(const std::string& folder)
+{
+    return unique_file(CreateFileA(folder.c_str(), FILE_TRAVERSE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 bool CopyContents(HANDLE from, HANDLE to)
@@ -95,73 +138,127 @@ bool CopyWriteTime(HANDLE from, HANDLE to)
     return GetFileTime(from, nullptr, nullptr, &written) && SetFileTime(to, nullptr, nullptr, &written);
 }
 
-// The target in the kernel's own form ("\\??\\C:\\...", "\\??\\UNC\\server\\..."):
-// Windows before 10 hands a rename's name to the kernel as it is, later ones
-// and Wine accept that form too. Full first: the kernel resolves no "..".
-std::optional<std::string> KernelPath(const std::string& target)
+// Renames file to name in the folder that folder's handle holds, whatever
+// that folder's path is called by now. The kernel's own call, to which
+// SetFileInformationByHandle passes the record unchanged on Windows: Wine's
+// makes every name absolute, and then refuses the folder handle.
+bool RenameInFolder(HANDLE file, HANDLE folder, const std::string& name)
 {
-    const std::optional<std::string> full = FullPath(target);
-    if (!full)
-        return std::nullopt;
-    if (full->rfind("\\\\", 0) == 0)
-        return "\\??\\UNC\\" + full->substr(2);
-    return "\\??\\" + *full;
-}
-
-bool RenameOver(HANDLE file, const std::string& path)
-{
-    const std::optional<std::string> target = KernelPath(path);
-    if (!target)
-        return false;
-    const int length = MultiByteToWideChar(CP_ACP, 0, target->c_str(), -1, nullptr, 0);
+    const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
     if (length <= 0)
         return false;
     // The record and the whole name after it, terminator included; DWORDs keep it aligned.
-    const size_t size = sizeof(RenameInfo) + static_cast<size_t>(length) * sizeof(WCHAR);
+    const size_t size = sizeof(FILE_RENAME_INFORMATION) + static_cast<size_t>(length) * sizeof(WCHAR);
     std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
-    info->replaceIfExists = TRUE;
-    info->rootDirectory = nullptr;
-    info->fileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
-    if (!MultiByteToWideChar(CP_ACP, 0, target->c_str(), -1, info->fileName, length))
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = folder;
+    info->FileNameLength = static_cast<ULONG>(length - 1) * sizeof(WCHAR);
+    if (!MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length))
         return false;
-    return SetFileInformation()(file, FileRenameInfoClass, info, static_cast<DWORD>(size));
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result = NtSetInformationFile(file, &status, info, static_cast<ULONG>(size), FileRenameInformation);
+    SetLastError(RtlNtStatusToDosError(result));
+    return NT_SUCCESS(result);
 }
 
-void DeleteWhenClosed(HANDLE file)
+bool MoveCopyOver(CopyOfOurOwn& copy, HANDLE folder, const std::string& target, const FileCalls& calls)
 {
-    DispositionInfo info{TRUE};
-    SetFileInformation()(file, FileDispositionInfoClass, &info, sizeof info);
+    if (calls.setFileInformation)
+        return RenameInFolder(copy.Handle(), folder, NameOf(target));
+    // Windows XP renames by name only. Between this close and the move the
+    // copy's name is open to a swap: the one window left, and on XP only.
+    copy.CloseForRenameByName();
+    return MoveFileExA(copy.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// The rename failed as it does over a file that a program holds. A folder or
+// a read-only file refuses it in the same way and is no library in use; nor
+// is a link. Each is left alone.
+bool IsInUse(DWORD error, const std::string& target)
+{
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+        return false;
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// As an installer does with a library in use: a loaded module can be renamed,
+// so the old one moves aside and the copy takes its name now; a file held
+// without delete sharing cannot, so Windows puts the copy in place as it
+// starts again.
+Replacement ReplaceInUse(CopyOfOurOwn& copy, HANDLE folder, const std::string& target, const FileCalls& calls)
+{
+    const std::optional<std::string> aside = UnderOwnName(FolderOf(target), [&](const std::string& candidate) {
+        return MoveFileExA(target.c_str(), candidate.c_str(), 0) != 0;
+    });
+    if (!aside) {
+        if (!MoveFileExA(copy.Path().c_str(), target.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+            return {Replaced::Not, Failure("the target is in use and the copy could not be marked to replace it at "
+                                           "restart", GetLastError())};
+        copy.Keep();
+        return {Replaced::AtRestart, NameOf(copy.Path())};
+    }
+    if (!MoveCopyOver(copy, folder, target, calls)) {
+        const DWORD error = GetLastError();
+        MoveFileExA(aside->c_str(), target.c_str(), 0);
+        return {Replaced::Not, Failure("the copy could not be moved over the target", error)};
+    }
+    copy.Keep();
+    if (!MoveFileExA(aside->c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD error = GetLastError();
+        const std::string stays = "the old one stays as " + NameOf(*aside) + ", not marked for deletion at restart";
+        return {Replaced::Now, Failure(stays.c_str(), error)};
+    }
+    return {Replaced::OldAtRestart, NameOf(*aside)};
 }
 
 } // namespace
 
-std::optional<std::string> ReplaceWithCompleteCopy(const std::string& source, const std::string& target)
+bool WaitsForRestart(Replaced how)
 {
-    if (!SetFileInformation())
-        return Failure("this Windows cannot rename a file through its handle", ERROR_CALL_NOT_IMPLEMENTED);
+    return how == Replaced::OldAtRestart || how == Replaced::AtRestart;
+}
+
+// Looked up, so that the program still starts where it is missing.
+const FileCalls& SystemFileCalls()
+{
+    static const FileCalls calls{reinterpret_cast<SetFileInformationFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")))};
+    return calls;
+}
+
+Replacement ReplaceWithCompleteCopy(const std::string& source, const std::string& target, const FileCalls& calls)
+{
     unique_file from(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!from)
-        return Failure("the source cannot be read", GetLastError());
-    unique_file copy = CreateFileOfOurOwn(FolderOf(target));
-    if (!copy)
-        return Failure("no file of our own could be created beside the target", GetLastError());
+        return {Replaced::Not, Failure("the source cannot be read", GetLastError())};
+    const unique_file folder = OpenFolder(FolderOf(target));
+    if (!folder)
+        return {Replaced::Not, Failure("the target's folder cannot be opened", GetLastError())};
+    CopyOfOurOwn copy(calls);
+    if (!copy.Create(FolderOf(target)))
+        return {Replaced::Not, Failure("no file of our own could be created beside the target", GetLastError())};
 
     const char* failed = nullptr;
-    if (!CopyContents(from.get(), copy.get()))
+    if (!CopyContents(from.get(), copy.Handle()))
         failed = "the copy failed";
     // On disk before it takes the target's place: a power loss after the
     // rename must not leave a half-written library.
-    else if (!FlushFileBuffers(copy.get()))
+    else if (!FlushFileBuffers(copy.Handle()))
         failed = "the copy could not be flushed";
-    else if (!CopyWriteTime(from.get(), copy.get()))
+    else if (!CopyWriteTime(from.get(), copy.Handle()))
         failed = "the copy's time could not be set";
-    else if (!RenameOver(copy.get(), target))
-        failed = "the copy could not be moved over the target";
-    if (!failed)
-        return std::nullopt;
+    if (failed)
+        return {Replaced::Not, Failure(failed, GetLastError())};
+    if (MoveCopyOver(copy, folder.get(), target, calls)) {
+        copy.Keep();
+        return {Replaced::Now, {}};
+    }
     const DWORD error = GetLastError();
-    DeleteWhenClosed(copy.get());
-    return Failure(failed, error);
+    if (IsInUse(error, target))
+        return ReplaceInUse(copy, folder.get(), target, calls);
+    return {Replaced::Not, Failure("the copy could not be moved over the target", error)};
 }

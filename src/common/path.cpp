@@ -29,7 +29,9 @@ bool IsAbsolutePath(std::string_view path)
     const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\')
         return true;
-    // "\\" alone names no server.
+    // "\\" alone names no server; "\\.\" names the devices, no folder.
+    if (path == "\\\\." || path.rfind("\\\\.\\", 0) == 0)
+        return false;
     return path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
 }
 

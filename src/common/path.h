@@ -15,9 +15,10 @@ bool EndsWithBackslash(std::string_view text);
 // command line as more than a path.
 bool IsPathText(std::string_view text);
 
-// A drive letter with its colon and backslash ("C:\..."), or a UNC path
-// ("\\server\..."), holding path text only. "C:x", "\x" and "x" depend on
-// the current drive or folder.
+// A drive letter with its colon and backslash ("C:\..."), a UNC path
+// ("\\server\...") or an extended one ("\\?\C:\..."), holding path text
+// only. "C:x", "\x" and "x" depend on the current drive or folder; "\\.\..."
+// names a device.
 bool IsAbsolutePath(std::string_view path);
 
 // A home read from the registry counts only when it is absolute: an empty or

@@ -36,8 +36,8 @@ void WaitForProcess(const unique_process_information& process)
     WaitForSingleObject(process.process.get(), INFINITE);
 }
 
-std::optional<DWORD> RunToEnd(const std::string& commandLine, DWORD creationFlags, const char* workingDirectory,
-                              bool (*succeeded)(DWORD exitCode))
+ProcessRun RunToEnd(const std::string& commandLine, DWORD creationFlags, const char* workingDirectory,
+                    bool (*succeeded)(DWORD exitCode))
 {
     const std::optional<std::string> systemFolder = workingDirectory ? std::nullopt : SystemFolder();
     const char* folder = workingDirectory ? workingDirectory : systemFolder ? systemFolder->c_str() : nullptr;
@@ -45,17 +45,18 @@ std::optional<DWORD> RunToEnd(const std::string& commandLine, DWORD creationFlag
     std::optional<unique_process_information> process = StartProcess(commandLine, creationFlags, folder);
     if (!process) {
         LogLine({run, ": failed to start, error ", std::to_string(GetLastError())});
-        return std::nullopt;
+        return {};
     }
     LogLine({run, ": started, waiting for it to end"});
     WaitForProcess(*process);
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process->process.get(), &exitCode)) {
         LogLine({run, ": failed, no exit code, error ", std::to_string(GetLastError())});
-        return std::nullopt;
+        return {};
     }
-    LogLine({run, succeeded(exitCode) ? ": ok" : ": failed", ", exit code ", std::to_string(exitCode)});
-    return exitCode;
+    const bool ok = succeeded(exitCode);
+    LogLine({run, ok ? ": ok" : ": failed", ", exit code ", std::to_string(exitCode)});
+    return {exitCode, ok};
 }
 
 std::string Quoted(const std::string& text)

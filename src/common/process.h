@@ -21,11 +21,15 @@ std::optional<unique_process_information> StartProcessInSystemFolder(const std::
 void WaitForProcess(const unique_process_information& process);
 
 // A process run to its end: started in workingDirectory (the system folder
-// when null) and waited for without a time limit. Its exit code, or nullopt
-// when it could not be started. The log shows what is waited for, then the
-// exit code, as a failure unless succeeded(exit code) holds.
-std::optional<DWORD> RunToEnd(const std::string& commandLine, DWORD creationFlags, const char* workingDirectory,
-                              bool (*succeeded)(DWORD exitCode));
+// when null) and waited for without a time limit. The log shows what is
+// waited for, then the exit code, as a failure unless succeeded(exit code)
+// holds.
+struct ProcessRun {
+    std::optional<DWORD> exitCode; // nullopt: it could not be started, or its code not read
+    bool succeeded = false;        // it ran, and succeeded(exit code) held
+};
+ProcessRun RunToEnd(const std::string& commandLine, DWORD creationFlags, const char* workingDirectory,
+                    bool (*succeeded)(DWORD exitCode));
 
 // "text" in double quotes.
 std::string Quoted(const std::string& text);

@@ -9,13 +9,21 @@
 #include <string_view>
 
 // Opens path for appending, creating it when missing; other programs may
-// read it meanwhile. False when it cannot be opened: the run goes on without.
-bool OpenRunLog(const std::string& path);
+// read it meanwhile. Only a file on disk is taken: a link (a reparse point),
+// a pipe or a device is refused, and so is a pipe server's wish to act as
+// this run. False when it cannot be opened or is refused: the run goes on
+// without.
+bool OpenRunLogFile(const std::string& path);
+
+// Ends the log as if none had been asked for: later lines go nowhere, and
+// nothing counts as failed.
+void CloseRunLog() noexcept;
 
 // True while lines are written: work that only the log needs can be skipped.
-bool RunLogOpen();
+bool IsRunLogOpen();
 
-// One line: the local date and time, the parts, CRLF. Never throws.
+// One line: the local date and time, the process id in brackets, the parts,
+// CRLF. Never throws.
 void LogLine(std::initializer_list<std::string_view> parts) noexcept;
 
 // A log was asked for and could not be opened, or a line could not be written.

@@ -40,11 +40,55 @@ std::optional<std::string> FullPath(const std::string& path)
     return full;
 }
 
+namespace {
+
+// The long form of a path that is there; nullopt for a path to nothing.
+std::optional<std::string> LongPath(const std::string& path)
+{
+    const DWORD needed = GetLongPathNameA(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return std::nullopt;
+    std::string longPath(needed, '\0');
+    const DWORD length = GetLongPathNameA(path.c_str(), &longPath[0], needed);
+    if (length == 0 || length >= needed)
+        return std::nullopt;
+    longPath.resize(length);
+    return longPath;
+}
+
+} // namespace
+
+std::optional<std::string> FullLongPath(const std::string& path)
+{
+    const std::optional<std::string> full = FullPath(path);
+    if (!full)
+        return std::nullopt;
+    if (std::optional<std::string> longPath = LongPath(*full))
+        return longPath;
+    // A file that is not there (a program named without its ".exe") keeps
+    // its name as written; the folders above it are still made long.
+    const size_t separator = full->rfind('\\');
+    if (separator != std::string::npos)
+        if (std::optional<std::string> folder = LongPath(full->substr(0, separator)))
+            return *folder + full->substr(separator);
+    return full;
+}
+
+bool FolderExists(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::optional<std::string> TypedHome(std::optional<std::string> typed)
 {
     if (!typed || typed->empty() || !IsPathText(*typed))
         return std::nullopt;
     if (IsAbsolutePath(*typed))
         return typed;
-    return FullPath(*typed);
+    // Made full, a spelling such as "//./C:/x" may still name a device.
+    std::optional<std::string> full = FullPath(*typed);
+    if (full && !IsAbsolutePath(*full))
+        return std::nullopt;
+    return full;
 }

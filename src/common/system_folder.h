@@ -19,7 +19,15 @@ HMODULE LoadSystemLibrary(const char* fileName) noexcept;
 // it; nullopt when it cannot.
 std::optional<std::string> FullPath(const std::string& path);
 
-// A directory typed on the command line. Empty, or holding what no path
-// holds, is no directory; a relative one is made absolute against the
-// current folder, as its author meant.
+// The same, with every short (8.3) segment written long as GetLongPathNameA
+// writes it; the last name stays as written when no such file is there.
+// nullopt when the path cannot be made full.
+std::optional<std::string> FullLongPath(const std::string& path);
+
+// True when the path names a folder that is there.
+bool FolderExists(const std::string& path);
+
+// A directory typed on the command line. Empty, holding what no path holds,
+// or naming a device ("\\.\..."), is no directory; a relative one is made
+// absolute against the current folder, as its author meant.
 std::optional<std::string> TypedHome(std::optional<std::string> typed);

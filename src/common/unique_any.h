@@ -81,6 +81,13 @@ struct root_override {
     static type invalid() noexcept { return nullptr; }
     static void close(type root) noexcept { RegOverridePredefKey(root, nullptr); }
 };
+// A mutex that this thread owns, released by the same thread: never left
+// abandoned for the next waiter. The handle itself has an owner of its own.
+struct mutex_ownership {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ReleaseMutex(h); }
+};
 } // namespace handle_traits
 
 using unique_hkey = unique_any<handle_traits::hkey>;
@@ -89,6 +96,7 @@ using unique_handle = unique_any<handle_traits::handle>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_find = unique_any<handle_traits::find>;
 using unique_root_override = unique_any<handle_traits::root_override>;
+using unique_mutex_ownership = unique_any<handle_traits::mutex_ownership>;
 
 // The two handles that CreateProcessA returns.
 struct unique_process_information {

@@ -49,7 +49,8 @@ private:
 int StepOptionCount(const OptionSet& options);
 
 // A path as the platform makes it full (the current folder, "." and "..",
-// runs of separators resolved); nullopt when it cannot.
+// runs of separators resolved) and long (each short 8.3 segment written
+// out); nullopt when it cannot.
 using FullPathFunction = std::function<std::optional<std::string>(const std::string& path)>;
 
 // The options part of a Windows command line. Started the usual way, the
@@ -58,7 +59,8 @@ using FullPathFunction = std::function<std::optional<std::string>(const std::str
 // when it names this program: modulePath or shortPath (its file as the loader
 // gives it, and the short form of that) whole, or a relative path that they
 // end with (RepairQEXApps, ..\bin\RepairQEXApps.exe), or any spelling that
-// fullPathOf makes into one of them (C:\kit\\RepairQEXApps.exe). Letters
+// fullPathOf makes into one of them (C:\kit\\RepairQEXApps.exe, or
+// C:\PROGRA~1\deploy-kit\RepairQEXApps.exe, half short). Letters
 // compare without regard to case, a "/" counts as a backslash, ".exe" may be
 // left out. In double quotes the word ends at the closing quote; without them
 // a full path may hold spaces and is skipped whole. Otherwise the whole line

@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/run_log.h"
+#include "common/system_folder.h"
 #include "discovery/host.h"
 #include "repair/com_servers.h"
 #include "repair/progress_row.h"
@@ -51,7 +52,14 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* regis
              hostVersion.value_or("(none)"), ": ", std::to_string(count), check ? " to check" : " to register"});
 
     std::optional<std::string> failedLibrary;
-    for (int i = 0; i < count; ++i) {
+    // Libraries to register and no folder (a mistyped home, say): no success.
+    const bool folderMissing = count > 0 && !FolderExists(folder);
+    if (folderMissing) {
+        LogLine({check ? "check" : "register", " the ArcObjects libraries in ", folder, check ? ": not in place" : ": failed",
+                 ", the folder is not there"});
+        NoteFailure(failedLibrary, folder);
+    }
+    for (int i = 0; i < count && !folderMissing; ++i) {
         const std::string path = JoinPath(folder, libraries[i]);
         // Missing, unloadable or not self-registering: skipped without a word on the row.
         if (ProbeModule(path) != SelfRegistering) {

@@ -4,6 +4,7 @@
 #include "common/process.h"
 #include "common/run_log.h"
 #include "common/seh_guard.h"
+#include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
 #include "repair/registration_check.h"
@@ -345,7 +346,13 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     }
     ReportPosition(window, ComRow, 2);
 
-    SweepServerFolder(serverFolder, RegistrationPasses, how, window, failedFile);
+    // A folder that is not there (a mistyped home, say) registered nothing: no success.
+    if (FolderExists(serverFolder)) {
+        SweepServerFolder(serverFolder, RegistrationPasses, how, window, failedFile);
+    } else {
+        LogLine({how.verb, "the COM servers in ", serverFolder, ": ", how.failed, ", the folder is not there"});
+        NoteFailure(failedFile, serverFolder);
+    }
     // The last position may have shown success; a failed module overrides it.
     if (failedFile)
         ReportRowFailure(window, ComRow, *failedFile);

@@ -50,9 +50,7 @@ std::string RegasmCommandLine(const std::string& frameworkFolder, const char* sw
 // its native libraries must not be looked for in the caller's folder.
 bool RunRegasm(const std::string& commandLine)
 {
-    const auto succeeded = [](DWORD exitCode) { return exitCode == 0; };
-    const std::optional<DWORD> exitCode = RunToEnd(commandLine, CREATE_NO_WINDOW, nullptr, succeeded);
-    return exitCode && succeeded(*exitCode);
+    return RunToEnd(commandLine, CREATE_NO_WINDOW, nullptr, [](DWORD exitCode) { return exitCode == 0; }).succeeded;
 }
 
 // A file of our own in the temporary folder, created empty, for regasm.exe

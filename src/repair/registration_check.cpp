@@ -49,12 +49,17 @@ bool IsString(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ;
 }
 
+std::string CaptureKeyName()
+{
+    return CaptureKeyPrefix + std::to_string(GetCurrentProcessId());
+}
+
 // The capture key, of this process's own: HKCU\Software\RepairQEXApps capture
 // <process id>. Not volatile: Windows (and Wine) refuse a non-volatile key
 // under a volatile one (ERROR_CHILD_MUST_BE_VOLATILE), and a module creates
 // its keys non-volatile. Removed with everything in it when the owner goes.
 struct CaptureKey {
-    std::string name = CaptureKeyPrefix + std::to_string(GetCurrentProcessId());
+    std::string name = CaptureKeyName();
     unique_hkey key;
     LONG status = ERROR_SUCCESS;
 
@@ -152,6 +157,17 @@ std::string DescribeValue(const std::optional<RegistryValue>& value)
     if (IsString(value->type))
         return "\"" + std::string(WithoutTerminators(value->data)) + "\"";
     return "(type " + std::to_string(value->type) + ", " + std::to_string(value->data.size()) + " bytes)";
+}
+
+void ReleaseAbandonedCapture() noexcept
+{
+    for (const CapturedRoot& captured : CapturedRoots)
+        RegOverridePredefKey(captured.root, nullptr);
+    try {
+        DeleteKeyAndSubKeys(HKEY_CURRENT_USER, CaptureKeyName());
+    } catch (...) {
+        // Out of memory for the name: the key stays, nothing else is at stake.
+    }
 }
 
 std::optional<RegistrationKeys> CaptureRegistration(GuardedFunction entry, const char* exportName, std::string& failure)

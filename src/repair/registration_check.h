@@ -33,6 +33,11 @@ using RegistrationKeys = std::vector<RegistrationKey>;
 // then says which, as a log line's tail.
 std::optional<RegistrationKeys> CaptureRegistration(GuardedFunction entry, const char* exportName, std::string& failure);
 
+// A thread that ended inside a captured export (a module calling ExitThread)
+// unwound nothing: gives the roots back and deletes the capture key. Does
+// nothing where no capture was left.
+void ReleaseAbandonedCapture() noexcept;
+
 // nullopt when every key of the registration is there and every value holds
 // the same data: of the same type, strings without regard to ASCII case (they
 // hold paths and GUIDs), other data byte for byte. Otherwise the first

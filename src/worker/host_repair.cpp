@@ -36,7 +36,9 @@ constexpr char HostAfCore[] = "\\Bin\\AfCore.dll";                 // after the 
 constexpr char ProductAfCore[] = "Archome\\NTx86\\Bin\\AfCore.dll"; // joined to the product home
 constexpr char LumeraAfCore[] = "Bin\\NTx86\\AfCore.dll";           // joined to the imaging product's home
 
-// The option's directory, absolute; nullopt when it is absent, a flag or empty.
+// The option's directory, made full against the current folder when it is
+// typed relative; nullopt when it is absent, a flag or empty, or holds a
+// double quote or a control character, which no path holds.
 std::optional<std::string> DirectoryOption(const OptionSet& options, const char* name)
 {
     std::optional<std::string> value;
@@ -60,11 +62,24 @@ std::string ShortPath(const std::string& path)
     return std::string(buffer.data(), length);
 }
 
+// 1641 and 3010 are a patch's success that leaves the restart to come.
+void NotePatchRestart(DWORD exitCode, RunOutcome& outcome)
+{
+    if (exitCode == RestartStartedCode) {
+        outcome.restartStarted = true;
+        LogLine({"the side-by-side patch has started a restart of the machine"});
+    } else if (exitCode == RestartRequiredCode) {
+        outcome.restartNeeded = true;
+        LogLine({"the side-by-side patch needs a restart of the machine to finish"});
+    }
+}
+
 // Runs the side-by-side patch installer that the machine still lacks and
-// waits for it; host version "8.3.0" only. patchFailed: it could not be
-// started, or ended with a code that is no success; in a -verify run, that
-// it would be started (it is not).
-void RunPatchStep(bool& sxsRequired, bool& patchFailed, StepMode mode)
+// waits for it; host version "8.3.0" only. The patch fails when it could not
+// be started or ended with a code that is no success; one that asks for a
+// restart, or has started it, makes the run say so. In a -verify run the
+// patch that would be started fails, and is not started.
+void RunPatchStep(bool& sxsRequired, RunOutcome& outcome, StepMode mode)
 {
     std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
@@ -86,37 +101,40 @@ void RunPatchStep(bool& sxsRequired, bool& patchFailed, StepMode mode)
         const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
         if (mode == StepMode::Verify) {
             LogLine({"check the side-by-side patch: not in place, a repair would start ", commandLine});
-            patchFailed = true;
+            outcome.patchFailed = true;
             sxsRequired = true;
             return;
         }
         // A home too long for the buffers is refused, never cut into another path.
-        std::optional<DWORD> exitCode;
+        ProcessRun run;
         if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
-            exitCode = RunToEnd(commandLine, 0, workingDirectory.c_str(),
-                                [](DWORD code) { return IsPatchSuccess(code); });
+            run = RunToEnd(commandLine, 0, workingDirectory.c_str(), [](DWORD code) { return IsPatchSuccess(code); });
         else
             LogLine({"run ", commandLine, ": failed to start, the path is too long"});
-        patchFailed = !exitCode || !IsPatchSuccess(*exitCode);
-        if (!exitCode)
+        outcome.patchFailed |= !run.succeeded;
+        if (!run.exitCode)
             ReportPatchLaunchFailure();
+        else if (run.succeeded)
+            NotePatchRestart(*run.exitCode, outcome);
     } else {
         LogLine({"skip the side-by-side patch: installed"});
     }
     sxsRequired = true;
 }
 
-void DecideSideBySide(const OptionSet& options, bool& sxsRequired, bool& patchFailed)
+void DecideSideBySide(const OptionSet& options, bool& sxsRequired, RunOutcome& outcome)
 {
     if (options.Has("sxs_required")) {
         sxsRequired = SxsRequiredOption(options);
     } else if (const std::optional<std::string> version = FindHostVersion()) {
-        if (*version == "8.3.0")
-            RunPatchStep(sxsRequired, patchFailed, ModeOf(options));
-        else if (*version == "9.0.0.0")
+        if (*version == "8.3.0") {
+            outcome.working = Step::Patch;
+            RunPatchStep(sxsRequired, outcome, ModeOf(options));
+        } else if (*version == "9.0.0.0") {
             sxsRequired = false;
-        else if (*version == "9.1")
+        } else if (*version == "9.1") {
             sxsRequired = true;
+        }
     }
     LogLine({"side-by-side utilities ", sxsRequired ? "required" : "not required"});
 }
@@ -128,30 +146,44 @@ std::optional<std::string> LumeraTarget(const OptionSet& options)
     return FindLumeraHome(LumeraVersion);
 }
 
-// False only when both homes are known and no complete copy was put in place.
-bool CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
-                const std::optional<std::string>& target, StepMode mode)
+// The log's word on a replacement: how it went, or what failed.
+std::string ReplacementText(const Replacement& replacement)
+{
+    switch (replacement.how) {
+    case Replaced::Now:
+        return replacement.text.empty() ? "ok" : "ok, " + replacement.text;
+    case Replaced::OldAtRestart:
+        return "ok, the old one in use is renamed to " + replacement.text + " and deleted at restart";
+    case Replaced::AtRestart:
+        return "in use: the copy " + replacement.text + " takes its place at restart";
+    case Replaced::Not:
+        break;
+    }
+    return "failed, " + replacement.text;
+}
+
+// In a -verify run nothing is copied: Replaced::Now when the target holds the
+// source's bytes, Replaced::Not when it is missing or differs.
+std::optional<Replaced> CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
+                                   const std::optional<std::string>& target, StepMode mode)
 {
     if (!source || !target) {
         LogLine({"skip the AfCore.dll copy: no ", !source ? sourceName : "LUMERA", " home"});
-        return true;
+        return std::nullopt;
     }
     const std::string targetFile = JoinPath(*target, LumeraAfCore);
     if (mode == StepMode::Verify) {
         const std::optional<std::string> difference = FileDifference(*source, targetFile);
         LogLine({"check ", targetFile, " against ", *source, difference ? ": not in place, " : ": in place",
                  difference.value_or("")});
-        return !difference;
+        return difference ? Replaced::Not : Replaced::Now;
     }
-    const std::optional<std::string> failure = ReplaceWithCompleteCopy(*source, targetFile);
-    if (failure)
-        LogLine({"copy ", *source, " over ", targetFile, ": failed, ", *failure});
-    else
-        LogLine({"copy ", *source, " over ", targetFile, ": ok"});
-    return !failure;
+    const Replacement replacement = ReplaceWithCompleteCopy(*source, targetFile);
+    LogLine({"copy ", *source, " over ", targetFile, ": ", ReplacementText(replacement)});
+    return replacement.how;
 }
 
-bool CopyFromHost(const OptionSet& options)
+std::optional<Replaced> CopyFromHost(const OptionSet& options)
 {
     const std::optional<std::string> home =
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
@@ -159,7 +191,7 @@ bool CopyFromHost(const OptionSet& options)
     return CopyAfCore(source, "host", LumeraTarget(options), ModeOf(options));
 }
 
-bool CopyFromProduct(const OptionSet& options)
+std::optional<Replaced> CopyFromProduct(const OptionSet& options)
 {
     const std::optional<std::string> home =
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
@@ -181,8 +213,7 @@ bool SxsRequiredOption(const OptionSet& options)
     return value && std::strtol(value->c_str(), nullptr, 10) == 1;
 }
 
-std::optional<std::string> RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired,
-                                      RunOutcome& outcome)
+void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired, RunOutcome& outcome)
 {
     const StepMode mode = ModeOf(options);
     std::optional<std::string> hostHome;
@@ -190,6 +221,7 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
         hostHome = DirectoryOption(options, "arcgis_home");
         LogLine({"skip the raster environment and the raster folder: the host home is given"});
     } else if ((hostHome = FindHostHome())) {
+        outcome.working = Step::Registry;
         std::optional<std::string> environmentHome;
         if (WriteRasterEnvironment(mode, &environmentHome) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
@@ -197,11 +229,13 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
         const std::optional<std::string> rasterHome =
             mode == StepMode::Verify && environmentHome ? environmentHome : FindRasterHome();
         if (rasterHome) {
-            DecideSideBySide(options, sxsRequired, outcome.patchFailed);
+            DecideSideBySide(options, sxsRequired, outcome);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || StepOptionCount(options) == 0) {
+                outcome.working = Step::ComServers;
                 NotePass(outcome.comRow, RegisterProductComServers(*rasterHome, sxsRequired, context.window,
                                                                    outcome.comRowFailedFile, mode));
+                outcome.working = Step::Registry;
                 if (FixThreadingModel(mode) == RegistryWrite::Failed)
                     outcome.registryNotWritten = true;
             } else {
@@ -216,16 +250,17 @@ std::optional<std::string> RepairHost(const WorkerContext& context, const Option
     }
 
     if (hostHome) {
+        outcome.working = Step::ArcObjects;
         bool registryFailed = false;
         NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed, mode));
         outcome.registryNotWritten |= registryFailed;
     } else {
         LogLine({"skip the host repair: no host"});
     }
-    return hostHome;
+    outcome.working = Step::None;
 }
 
-bool SyncAfCore(const OptionSet& options)
+std::optional<Replaced> SyncAfCore(const OptionSet& options)
 {
     const std::optional<std::string> version = FindHostVersion();
     if (!version)
@@ -236,5 +271,5 @@ bool SyncAfCore(const OptionSet& options)
     if (number == 8.3)
         return CopyFromProduct(options);
     LogLine({"skip the AfCore.dll copy: host version ", *version});
-    return true;
+    return std::nullopt;
 }

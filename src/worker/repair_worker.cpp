@@ -9,12 +9,14 @@
 #include "repair/com_servers.h"
 #include "repair/dotnet_assemblies.h"
 #include "repair/progress_row.h"
+#include "repair/registration_check.h"
 #include "repair/registry_repairs.h"
 #include "worker/host_repair.h"
 #include "worker/run_outcome.h"
 
 #include <objbase.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -68,7 +70,7 @@ std::optional<std::string> SettleProductHome(const OptionSet& options, bool& sxs
 // What the run starts from, for the log only.
 void LogWhatIsInstalled(const OptionSet& options, const std::optional<std::string>& productHome)
 {
-    if (!RunLogOpen())
+    if (!IsRunLogOpen())
         return;
     const std::string notFound = "not found";
     LogLine({"host: home ", FindHostHome().value_or(notFound), ", version ", FindHostVersion().value_or(notFound)});
@@ -97,8 +99,11 @@ void RunCleanup(HWND window, const std::optional<std::string>& productHome, bool
         LogSkipped("the cleanup", "no QEX home");
         return;
     }
+    outcome.working = Step::ComServers;
     NotePass(outcome.comRow, UnregisterProductComServers(*productHome, sxsRequired, window));
+    outcome.working = Step::Assemblies;
     NotePass(outcome.netRow, UnregisterAssemblies(*productHome, window));
+    outcome.working = Step::None;
 }
 
 // A -verify run shows the repair's three rows under captions of its own.
@@ -136,14 +141,17 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
         LogSkipped("the host repair", "not selected");
 
     if (productHome) {
+        outcome.working = Step::ComServers;
         if (IsStepSelected(options, "repair_qex_com"))
             RegisterProductServers(context.window, *productHome, sxsRequired, mode, outcome);
         else
             LogSkipped("the QEX COM servers", "not selected");
+        outcome.working = Step::Assemblies;
         if (IsStepSelected(options, "repair_qex_net"))
             NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window, mode));
         else
             LogSkipped("the QEX assemblies", "not selected");
+        outcome.working = Step::Registry;
         if (FixThreadingModel(mode) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
     } else {
@@ -152,15 +160,36 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
         LogSkipped("the QEX COM servers, assemblies and threading model", "no QEX home");
     }
 
+    outcome.working = Step::AfCore;
     if (!IsStepSelected(options, "sync_afcore"))
         LogSkipped("the AfCore.dll copy", "not selected");
-    else if (!SyncAfCore(options))
-        outcome.afCoreNotReplaced = true;
+    else if (const std::optional<Replaced> afCore = SyncAfCore(options)) {
+        outcome.afCoreNotReplaced = *afCore == Replaced::Not;
+        if (WaitsForRestart(*afCore))
+            outcome.restartNeeded = true;
+    }
+    outcome.working = Step::None;
 }
 
-// The check, the cleanup or the repair. Whatever a step meets (memory running out, say),
-// nothing leaves this thread: the step that was working stays unfinished on
-// its row, the later ones are skipped, and the run still finishes.
+// The row that a step reports on, if any.
+const ProgressRow* RowOf(Step step)
+{
+    switch (step) {
+    case Step::ComServers:
+        return &ComRow;
+    case Step::Assemblies:
+        return &NetRow;
+    case Step::ArcObjects:
+        return &ArcObjectsRow;
+    default:
+        return nullptr;
+    }
+}
+
+// The check, the cleanup or the repair. Whatever a step meets (memory
+// running out, say), nothing leaves this thread: the step that was working
+// fails, on its row and in its bit, the later ones are skipped, and the run
+// still finishes, saying that it was cut short.
 void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome& outcome)
 {
     try {
@@ -176,31 +205,54 @@ void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome
             RunRepair(context, options, productHome, sxsRequired, outcome);
         }
     } catch (...) {
+        outcome.cutShort = true;
+        FailStep(outcome, outcome.working);
+        if (const ProgressRow* row = RowOf(outcome.working))
+            ReportStatus(context.window, *row, STATUS_CODE_FAILURE);
+        LogLine({"the run was cut short: an error (such as memory running out) ended the step at work; "
+                 "the steps after it were skipped"});
     }
 }
 
-// The log's last lines, and the exit code they name: 0 unless -exit_codes;
-// a -verify run always says what a repair would change.
-DWORD EndRun(const OptionSet& options, RunOutcome& outcome)
+// The log's last line and the exit code it names: 0 unless -exit_codes; a
+// -verify run always gives the bit sum, what a repair would change.
+// Counted once; a last line that cannot be written adds its bit.
+DWORD LogDone(const OptionSet& options, RunOutcome& outcome) noexcept
 {
     const bool verify = ModeOf(options) == StepMode::Verify;
-    const auto text = verify ? RowCheckText : RowOutcomeText;
-    const std::string comFile = outcome.comRowFailedFile ? " (" + *outcome.comRowFailedFile + ")" : "";
-    LogLine({"row COM servers: ", text(outcome.comRow), comFile});
+    const bool exitCodes = options.Has("exit_codes");
+    outcome.logNotWritten = RunLogFailed();
+    DWORD exitCode = verify ? ExitCodeBits(outcome) : exitCodes ? ExitCode(outcome) : 0;
+    char line[sizeof "done, exit code 4294967295"];
+    std::snprintf(line, sizeof line, "done, exit code %lu", static_cast<unsigned long>(exitCode));
+    LogLine({line});
+    if ((exitCodes || verify) && !outcome.logNotWritten && RunLogFailed())
+        exitCode = ExitCodeBits(outcome) | LogNotWrittenBit;
+    return exitCode;
+}
+
+// The log's last lines, and the exit code they name.
+// Memory running out here only costs lines of the log.
+DWORD EndRun(const OptionSet& options, RunOutcome& outcome) noexcept
+{
+    const auto text = ModeOf(options) == StepMode::Verify ? RowCheckText : RowOutcomeText;
+    try {
+        const std::string comFile = outcome.comRowFailedFile ? " (" + *outcome.comRowFailedFile + ")" : "";
+        LogLine({"row COM servers: ", text(outcome.comRow), comFile});
+    } catch (...) {
+        LogLine({"row COM servers: ", text(outcome.comRow)});
+    }
     LogLine({"row .NET assemblies: ", text(outcome.netRow)});
     LogLine({"row ArcObjects: ", text(outcome.arcObjectsRow)});
+    if (outcome.restartStarted || outcome.restartNeeded)
+        LogLine({outcome.restartStarted ? "a restart of the machine has been started"
+                                        : "a restart of the machine is needed to finish the repair"});
 
-    const auto exitCode = [&] {
-        outcome.logNotWritten = RunLogFailed();
-        return options.Has("exit_codes") || verify ? ExitCodeBits(outcome) : 0;
-    };
-    LogLine({"done, exit code ", std::to_string(exitCode())});
-    // The last line itself may not be written: the code still says so.
-    return exitCode();
+    return LogDone(options, outcome);
 }
 
 // Lets the user close the window; in silent mode closes it.
-void Finish(HWND window)
+void Finish(HWND window) noexcept
 {
     EnableWindow(GetDlgItem(window, IDOK), TRUE);
     if (HMENU menu = GetSystemMenu(window, FALSE))
@@ -209,7 +261,7 @@ void Finish(HWND window)
         SendMessageA(window, UM_FINISH, 0, 0);
 }
 
-DWORD Run(const WorkerContext& context, const OptionSet& options)
+DWORD Run(WorkerContext& context, const OptionSet& options)
 {
     if (options.Has("silent") || options.Has("nogui"))
         silentMode = true;
@@ -221,6 +273,7 @@ DWORD Run(const WorkerContext& context, const OptionSet& options)
     RunOutcome outcome;
     RunSteps(context, options, outcome);
     const DWORD exitCode = EndRun(options, outcome);
+    context.workDone = true;
     Finish(context.window);
     return exitCode;
 }
@@ -229,6 +282,18 @@ DWORD Run(const WorkerContext& context, const OptionSet& options)
 
 DWORD WINAPI RepairWorker(LPVOID parameter)
 {
-    const WorkerContext& context = *static_cast<const WorkerContext*>(parameter);
+    WorkerContext& context = *static_cast<WorkerContext*>(parameter);
     return Run(context, *context.options);
+}
+
+DWORD EndInterruptedRun(const WorkerContext& context) noexcept
+{
+    // A check's capture that the thread left behind must not outlive it.
+    ReleaseAbandonedCapture();
+    RunOutcome outcome;
+    outcome.cutShort = true;
+    LogLine({"the run was cut short: the worker's thread ended inside a step"});
+    const DWORD exitCode = LogDone(*context.options, outcome);
+    Finish(context.window);
+    return exitCode;
 }

@@ -32,9 +32,35 @@ const char* RowCheckText(RowOutcome row)
     return "not run";
 }
 
+void FailStep(RunOutcome& outcome, Step step)
+{
+    switch (step) {
+    case Step::ComServers:
+        NotePass(outcome.comRow, false);
+        break;
+    case Step::Assemblies:
+        NotePass(outcome.netRow, false);
+        break;
+    case Step::ArcObjects:
+        NotePass(outcome.arcObjectsRow, false);
+        break;
+    case Step::Registry:
+        outcome.registryNotWritten = true;
+        break;
+    case Step::Patch:
+        outcome.patchFailed = true;
+        break;
+    case Step::AfCore:
+        outcome.afCoreNotReplaced = true;
+        break;
+    case Step::None:
+        break;
+    }
+}
+
 bool IsPatchSuccess(unsigned long exitCode)
 {
-    return exitCode == 0 || exitCode == 1641 || exitCode == 3010;
+    return exitCode == 0 || exitCode == RestartStartedCode || exitCode == RestartRequiredCode;
 }
 
 unsigned ExitCodeBits(const RunOutcome& outcome)
@@ -46,10 +72,22 @@ unsigned ExitCodeBits(const RunOutcome& outcome)
                          outcome.patchFailed,
                          outcome.afCoreNotReplaced,
                          outcome.noProductInstallation,
-                         outcome.logNotWritten};
+                         outcome.logNotWritten,
+                         outcome.cutShort};
     unsigned code = 0;
     for (unsigned i = 0; i < sizeof bits / sizeof bits[0]; ++i)
         if (bits[i])
             code |= 1u << i;
     return code;
+}
+
+unsigned ExitCode(const RunOutcome& outcome)
+{
+    if (const unsigned bits = ExitCodeBits(outcome))
+        return bits;
+    if (outcome.restartStarted)
+        return RestartStartedCode;
+    if (outcome.restartNeeded)
+        return RestartRequiredCode;
+    return 0;
 }

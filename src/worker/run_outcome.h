@@ -14,6 +14,9 @@ const char* RowOutcomeText(RowOutcome row);
 // The same in a -verify run: "in place", "not in place", "not run".
 const char* RowCheckText(RowOutcome row);
 
+// The step at work, so that a run cut short can tell which one it cut.
+enum class Step { None, ComServers, Assemblies, ArcObjects, Registry, Patch, AfCore };
+
 struct RunOutcome {
     RowOutcome comRow = RowOutcome::NotRun;
     RowOutcome netRow = RowOutcome::NotRun;
@@ -25,17 +28,35 @@ struct RunOutcome {
     bool afCoreNotReplaced = false;     // both homes known, no complete copy put in place
     bool noProductInstallation = false; // product steps selected, no QEX home
     bool logNotWritten = false;
+    bool cutShort = false;              // the steps ended early: memory ran out, or the thread ended
+    bool restartNeeded = false;         // done, but something is put in place only by a restart
+    bool restartStarted = false;        // a patch installer has started the restart itself
+    Step working = Step::None;
 };
+
+// Marks the step at work as failed: its row, or its bit.
+void FailStep(RunOutcome& outcome, Step step);
 
 // A patch installer's exit code that means it did its work: 0, or 1641 and
 // 3010, which only ask for a restart.
 bool IsPatchSuccess(unsigned long exitCode);
 
-// The exit code that -exit_codes asks for (and every -verify run gives): a
-// sum of bits, 0 only when nothing went wrong. In a -verify run each bit
-// reads "a repair would change this".
+// A sum of bits, 0 only when nothing went wrong. A -verify run always gives
+// it, each bit reading "a repair would change this".
 //    1 COM row failed        16 patch installer failed
 //    2 .NET row failed       32 AfCore.dll not replaced
 //    4 ArcObjects row failed 64 no QEX installation for the product steps
 //    8 registry not written 128 log not written
+//  256 the run was cut short
 unsigned ExitCodeBits(const RunOutcome& outcome);
+constexpr unsigned LogNotWrittenBit = 128;
+
+// Windows Installer's codes that deployment systems act on by themselves.
+constexpr unsigned RestartStartedCode = 1641;  // done, a restart has been started
+constexpr unsigned RestartRequiredCode = 3010; // done, restart to finish
+
+// The exit code that -exit_codes asks for: the bit sum when something went
+// wrong (a restart, if also needed, is only logged); otherwise 1641 or 3010
+// when a restart was started or is needed; otherwise 0. Both lie above every
+// bit sum, so neither can be read as one.
+unsigned ExitCode(const RunOutcome& outcome);

@@ -108,13 +108,13 @@ int main(int argc, char** argv)
     for (int round = 0; round < rounds; ++round) {
         count = std::min(count, Seconds([&] { CountSelfRegisteringModules(serverFolder); }));
         SHDeleteKeyA(HKEY_CURRENT_USER, markerKey.c_str());
-        // An empty path opens no log: this sweep writes none.
-        OpenRunLog("");
+        // No log: this sweep writes none.
+        CloseRunLog();
         sweep = std::min(sweep, Seconds([&] { RegisterProductComServers(installDir, false, nullptr); }));
         SHDeleteKeyA(HKEY_CURRENT_USER, markerKey.c_str());
-        OpenRunLog(log);
+        OpenRunLogFile(log);
         logged = std::min(logged, Seconds([&] { RegisterProductComServers(installDir, false, nullptr); }));
-        OpenRunLog("");
+        CloseRunLog();
         // Every module registered: the check compares all of each registration.
         check = std::min(check, Seconds([&] {
                              RegisterProductComServers(installDir, false, nullptr, failed, StepMode::Verify);

@@ -7,8 +7,11 @@
 #include "support/sample_machine.h"
 
 #include <doctest.h>
+#include <shlwapi.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -100,6 +103,16 @@ TEST_CASE("a '-' or '/' in the program's folder adds no option")
         if (c == '\\')
             c = '/';
     CheckSelfClosingRun(unquoted, "-nogui", false);
+
+    // Half short, unquoted, given whole as the command line: the folders
+    // above short and "deploy-kit" long (the name without its ".exe"); or
+    // the other way round, the file's name short.
+    const std::string kit = folder.Make("deploy-kit\\RepairQEXApps.exe");
+    REQUIRE(CopyFileA(ProgramPath().c_str(), kit.c_str(), FALSE));
+    const std::string shortName = PathFindFileNameA(ShortPath(kit).c_str());
+    for (const std::string& head : {ShortPath(folder.Path()) + "\\deploy-kit\\RepairQEXApps",
+                                    folder.Path() + "\\deploy-kit\\" + shortName})
+        CheckSelfClosingRun(kit, head + " -nogui", false, true);
 }
 
 TEST_CASE("OK posted, a click or WM_DESTROY sent from here, the instant OK is enabled: the process ends with 0")
@@ -121,6 +134,129 @@ TEST_CASE("OK posted, a click or WM_DESTROY sent from here, the instant OK is en
             SendMessageA(window, WM_DESTROY, 0, 0);
         CHECK(run.WaitForExit(10000) == DWORD(0));
     }
+}
+
+namespace {
+
+// The guard that lets one run at a time work, machine-wide.
+constexpr char kRunGuard[] = "Global\\TorvaneRepairQEXAppsRun";
+
+// A holder that ends without releasing the guard: it is left abandoned.
+DWORD WINAPI TakeAndEnd(LPVOID mutex)
+{
+    return WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
+}
+
+// The process id that a log line names ("YYYY-MM-DD HH:MM:SS [PID] text"); 0 for none.
+DWORD LineProcess(const std::string& line)
+{
+    return line.size() > 21 && line[20] == '[' ? std::strtoul(line.c_str() + 21, nullptr, 10) : 0;
+}
+
+std::vector<std::string> LinesOf(const std::vector<std::string>& lines, DWORD processId)
+{
+    std::vector<std::string> texts;
+    for (const std::string& line : lines)
+        if (LineProcess(line) == processId)
+            texts.push_back(line.substr(line.find("] ") + 2));
+    return texts;
+}
+
+} // namespace
+
+TEST_CASE("one run at a time: with -exit_codes or -verify a second run exits with 1618 at once, others wait")
+{
+    OneServerMachine machine;
+    {
+        // The name taken by another kind of object: no guard, and the run
+        // works as runs did before.
+        const unique_handle squatter(CreateEventA(nullptr, TRUE, FALSE, kRunGuard));
+        REQUIRE(squatter);
+        RunningProgram unguarded(CommandLine(ProgramPath(), "-nogui -exit_codes"));
+        const std::optional<DWORD> end = unguarded.WaitForExit();
+        REQUIRE(end.has_value());
+        CHECK(*end != DWORD(1618));
+        CHECK(RegistrationCount("AsmBinder.dll") == 1);
+    }
+    ScratchFolder logs("one at a time");
+    const std::string log = logs.Path() + "\\run.log";
+    const std::string logOption = " -log:\"" + log + "\"";
+    // Held open here, so that its state can be read once the runs are over.
+    // A holder that died left it abandoned: the first run takes it all the same.
+    const unique_handle guard(CreateMutexA(nullptr, FALSE, kRunGuard));
+    REQUIRE(guard);
+    const unique_handle holder(CreateThread(nullptr, 0, TakeAndEnd, guard.get(), 0, nullptr));
+    REQUIRE(WaitForSingleObject(holder.get(), 10000) == WAIT_OBJECT_0);
+
+    const RunGate gate;
+    RunningProgram first(CommandLine(ProgramPath(), "-nogui -exit_codes" + logOption));
+    REQUIRE(gate.WaitForArrival(first));
+
+    std::vector<DWORD> refused;
+    for (const char* reporting : {"-exit_codes", "-verify"}) {
+        CAPTURE(reporting);
+        RunningProgram second(CommandLine(ProgramPath(), std::string("-nogui ") + reporting + logOption));
+        CHECK(second.WaitForExit(10000) == DWORD(1618));
+        refused.push_back(second.ProcessId());
+    }
+
+    // The others wait with their window shown, its rows pending, and answering.
+    RunningProgram waiting(CommandLine(ProgramPath(), "-silent" + logOption));
+    RunningProgram closed(CommandLine(ProgramPath(), logOption));
+    for (RunningProgram* run : {&waiting, &closed}) {
+        CAPTURE(run->ProcessId());
+        HWND window = run->FindWindowOf();
+        REQUIRE(window != nullptr);
+        CHECK(PollUntil([&] { return LinesOf(ReadLines(log), run->ProcessId()).size() == 2; }, 20000));
+        CHECK(IsWindowVisible(window));
+        CHECK_FALSE(IsWindowEnabled(GetDlgItem(window, IDOK)));
+        for (int icon : {IDC_COM_ICON, IDC_NET_ICON, IDC_ARC_ICON})
+            CHECK(IconStatus(window, icon) == 0);
+        DWORD_PTR answer = 0;
+        CHECK(SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0);
+        if (run == &closed) {
+            // Its window's end ends it there, before any work.
+            SendMessageA(window, WM_DESTROY, 0, 0);
+            CHECK(closed.WaitForExit(10000) == DWORD(0));
+        }
+    }
+
+    gate.Open();
+    const std::optional<DWORD> firstEnd = first.WaitForExit();
+    REQUIRE(firstEnd.has_value());
+    CHECK(*firstEnd != DWORD(1618));
+    CHECK(waiting.WaitForExit() == DWORD(0));
+    CHECK(RegistrationCount("AsmBinder.dll") == 3);
+    // Released by the last run, not abandoned.
+    CHECK(WaitForSingleObject(guard.get(), 0) == WAIT_OBJECT_0);
+    ReleaseMutex(guard.get());
+
+    // Each line names its run; the waiting run works only once the first has ended.
+    const std::vector<std::string> lines = ReadLines(log);
+    for (const std::string& line : lines) {
+        CAPTURE(line);
+        const DWORD process = LineProcess(line);
+        CHECK((process == first.ProcessId() || process == waiting.ProcessId() || process == closed.ProcessId() ||
+               std::find(refused.begin(), refused.end(), process) != refused.end()));
+    }
+    for (DWORD process : refused) {
+        const std::vector<std::string> texts = LinesOf(lines, process);
+        REQUIRE(texts.size() == 3);
+        CHECK(texts[1] == "another run is already working: nothing done");
+        CHECK(texts[2] == "done, exit code 1618");
+    }
+    const std::vector<std::string> closedTexts = LinesOf(lines, closed.ProcessId());
+    REQUIRE(closedTexts.size() == 2);
+    CHECK(closedTexts[1] == "another run is already working: waiting until it ends");
+    const auto firstDone = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return LineProcess(line) == first.ProcessId() && line.find("] done, exit code ") != std::string::npos;
+    });
+    const auto waitingWork = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return LineProcess(line) == waiting.ProcessId() && line.find("] host: ") != std::string::npos;
+    });
+    REQUIRE(firstDone != lines.end());
+    REQUIRE(waitingWork != lines.end());
+    CHECK(firstDone < waitingWork);
 }
 
 namespace {
@@ -274,7 +410,7 @@ TEST_CASE("a worker thread that cannot start: the work runs on the UI thread, th
     CHECK(interactive.WaitForExit() == DWORD(0));
 }
 
-TEST_CASE("memory running out on the worker thread: the run still finishes, OK is enabled, exit code 0")
+TEST_CASE("memory running out on the worker thread: the run still finishes, OK is enabled, exit code 0 or 256")
 {
     // The newest product home is 16 MiB long: reading it needs a fresh block
     // of memory, which the starved worker cannot get. Binary data: its size
@@ -284,7 +420,8 @@ TEST_CASE("memory running out on the worker thread: the run still finishes, OK i
     REQUIRE(SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Torvane\\Shared\\8.7.0\\Environment", "QEX_HOME", REG_BINARY,
                      home.data(), static_cast<DWORD>(home.size())) == ERROR_SUCCESS);
 
-    for (const std::string options : {"-nogui", "-silent", ""}) {
+    // With -exit_codes the code says that the run was cut short (256).
+    for (const std::string options : {"-nogui", "-silent", "", "-nogui -exit_codes"}) {
         CAPTURE(options);
         const DebuggedRun run = RunUnderDebugger(CommandLine(ProgramPath(), options), Starved::AtWorkerStart,
                                                  options.empty());
@@ -295,7 +432,37 @@ TEST_CASE("memory running out on the worker thread: the run still finishes, OK i
         // Silent runs close themselves; the interactive one waits for OK, which the worker enabled.
         if (options.empty())
             CHECK(run.okPressed);
-        CHECK(run.exitCode == DWORD(0));
+        CHECK(run.exitCode == DWORD(options == "-nogui -exit_codes" ? 256 : 0));
+    }
+}
+
+TEST_CASE("a COM server that ends the worker's thread: the run still ends, and says it was cut short")
+{
+    ScratchFolder logs("cut short");
+    const std::string log = logs.Path() + "\\run.log";
+    // A check's capture, which the thread left mapped, is given up all the same.
+    for (const auto& [options, exitCode] :
+         {std::pair{"-nogui -exit_codes", 256}, std::pair{"", 0}, std::pair{"-verify -nogui", 256}}) {
+        CAPTURE(options);
+        const bool verify = std::string(options).find("-verify") != std::string::npos;
+        OneServerMachine machine;
+        DeleteFileA(log.c_str());
+        REQUIRE(CopyFixture("com_server_exits_thread.dll", machine.home.Path() + "\\bin\\ntx86\\AsmBinder.dll"));
+        RunningProgram run(CommandLine(ProgramPath(), options + std::string(" -log:\"") + log + "\""));
+        if (!*options) {
+            // The window waits for OK, which the UI thread enabled once the worker was gone.
+            HWND window = run.FindWindowOf();
+            REQUIRE(window != nullptr);
+            REQUIRE(WaitUntilEnabled(GetDlgItem(window, IDOK)));
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+        }
+        CHECK(run.WaitForExit() == DWORD(exitCode));
+        CHECK(RegistrationCount("AsmBinder.dll") == (verify ? 0 : 1));
+        CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\RepairQEXApps capture " + std::to_string(run.ProcessId())));
+        const std::vector<std::string> lines = LinesOf(ReadLines(log), run.ProcessId());
+        REQUIRE(lines.size() >= 2);
+        CHECK(lines[lines.size() - 2] == "the run was cut short: the worker's thread ended inside a step");
+        CHECK(lines.back() == "done, exit code " + std::to_string(exitCode));
     }
 }
 

@@ -1,33 +1,61 @@
 // The AfCore.dll synchronisation ("sync_afcore"): which copy reaches LUMERA
-// for each host version, where, and that LUMERA keeps its old library when no
-// complete copy can be made. The copy runs in this process; one run of the
-// real RepairQEXApps.exe shows that the option reaches it.
+// for each host version, where, that LUMERA keeps its old library when no
+// complete copy can be made, and gets the copy by the next restart when its
+// library is in use. The copy runs in this process, with and without the
+// calls that Windows XP lacks; one run of the real RepairQEXApps.exe shows
+// that the option reaches it.
+#include "common/file_copy.h"
 #include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
 #include "worker/host_repair.h"
 
+#include <winternl.h>
+
 #include <doctest.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
 
 namespace {
 
 const char kOutdated[] = "AfCore.dll, outdated";
 const char kFromProduct[] = "AfCore.dll of QEX 8.7.0";
+const char kFromHost[] = "AfCore.dll of ArcGIS 9.0.0.0";
+// Windows XP's: no SetFileInformationByHandle.
+const FileCalls kXpCalls{};
 // A file of someone else's beside the target, under the name an earlier
 // version of the copy used for itself.
 const char kNeighbour[] = "AfCore.dll.new";
 const char kNeighbourText[] = "not the repair's";
 
-// The names in LUMERA's library folder: a failed copy leaves nothing behind.
+// The names in LUMERA's library folder, sorted: a failed copy leaves nothing behind.
 std::vector<std::string> LumeraLibraryFolder()
 {
-    return FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*");
+    std::vector<std::string> names = FindNames(SampleMachine::LumeraHome() + "Bin\\NTx86\\*");
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // The copy as the worker makes it, in this process.
 void Sync(const std::string& options)
 {
     SyncAfCore(OptionSet(options.c_str()));
+}
+
+// The copy that the worker makes on host 9.0.0.0, with the calls given.
+Replacement CopyFromHost(const FileCalls& calls)
+{
+    return ReplaceWithCompleteCopy(SampleMachine::HostAfCore(), SampleMachine::LumeraAfCore(), calls);
+}
+
+std::optional<ULONGLONG> WriteTime(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
 // The file's index on its volume: a copy moved in over the target brings a
@@ -45,16 +73,13 @@ std::optional<ULONGLONG> FileIndex(const std::string& path)
 // Whether the copy succeeds or fails, the neighbour keeps its content and
 // nothing else is left behind; a replaced library is a new file, a kept one
 // the same file.
-void SyncAndCheck(const std::string& options, const std::string& expected, bool endToEnd = false)
+void SyncAndCheck(const std::function<void()>& copy, const std::string& expected)
 {
     const std::string neighbour = SampleMachine::LumeraHome() + "Bin\\NTx86\\" + kNeighbour;
     REQUIRE(WriteFileText(neighbour, kNeighbourText));
     const std::optional<ULONGLONG> before = FileIndex(SampleMachine::LumeraAfCore());
     REQUIRE(before.has_value());
-    if (endToEnd)
-        CHECK(RunRepair(options, RunEnd::ByOk).Outcome() == kQuietEnd);
-    else
-        Sync(options);
+    copy();
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == expected);
     if (expected == kOutdated)
         CHECK(FileIndex(SampleMachine::LumeraAfCore()) == before);
@@ -62,6 +87,11 @@ void SyncAndCheck(const std::string& options, const std::string& expected, bool 
         CHECK(FileIndex(SampleMachine::LumeraAfCore()) != before); // moved in, not written over the old
     CHECK(ReadFileText(neighbour) == std::string(kNeighbourText));
     CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
+}
+
+void SyncAndCheck(const std::string& options, const std::string& expected)
+{
+    SyncAndCheck([&] { Sync(options); }, expected);
 }
 
 // An attacker who can write to LUMERA's folder, acting between the program's
@@ -116,7 +146,7 @@ TEST_CASE("the temporary copy's name swapped for a link between the copy's calls
     }
     CHECK(attack.attempts > 0);
     CHECK(ReadFileText(attack.outside) == std::string("outside the installation"));
-    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kFromHost));
     CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll"});
 }
 
@@ -141,7 +171,14 @@ TEST_CASE("the host version, read as a number, chooses the copy")
         CAPTURE(c.endToEnd);
         SampleMachine machine(c.host);
         REQUIRE(machine.Seed());
-        SyncAndCheck("-sync_afcore", c.expected, c.endToEnd);
+        SyncAndCheck(
+            [&] {
+                if (c.endToEnd)
+                    CHECK(RunRepair("-sync_afcore", RunEnd::ByOk).Outcome() == kQuietEnd);
+                else
+                    Sync("-sync_afcore");
+            },
+            c.expected);
     }
 }
 
@@ -179,10 +216,17 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
         CHECK(ReadFileText(glued) == std::string("a sibling's"));
         RemoveTree(withoutBackslash + "Bin");
     }
-    SUBCASE("an empty or relative LUMERA home never reaches the current folder unless typed as relative")
+    SUBCASE("an extended-length \"lumera_home\" (\\\\?\\C:\\...) reaches the folder")
     {
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        SyncAndCheck("-sync_afcore -lumera_home:\"\\\\?\\" + SampleMachine::LumeraHome() + "\"", kFromHost);
+    }
+    SUBCASE("an empty, relative or device LUMERA home never reaches a folder unless typed as relative")
+    {
+        const std::string device = "\\\\.\\" + SampleMachine::LumeraHome();
         struct Case {
-            const char* options;
+            std::string options;
             const char* storedHome; // the registry's "LumeraHome", or null to keep the sample's
             bool canaryReplaced;    // the Bin\NTx86\AfCore.dll below the run's current folder
         };
@@ -191,6 +235,8 @@ TEST_CASE("directory options: the source from \"arcgis_home\" or \"qex_home\", t
             {"-sync_afcore", "Lumera\\", false}, // relative in the registry: no home
             {"-sync_afcore -lumera_home:\"\"", nullptr, false},
             {"-sync_afcore -lumera_home:.", nullptr, true}, // typed: made absolute against the current folder
+            {"-sync_afcore", device.c_str(), false},          // the devices' namespace, though it leads there
+            {"-sync_afcore -lumera_home:\"" + device + "\"", nullptr, false},
         };
         for (const Case& c : cases) {
             CAPTURE(c.options);
@@ -231,4 +277,111 @@ TEST_CASE("no complete copy: LUMERA keeps its old AfCore.dll")
         REQUIRE(spoiling.heldOpen.empty() != static_cast<bool>(held));
         SyncAndCheck("-sync_afcore", kOutdated);
     }
+}
+
+namespace {
+
+BOOL WINAPI FlushRunsOutOfMemory(HANDLE)
+{
+    throw std::bad_alloc();
+}
+
+// MoveFileExA refusing the moves that refuseMove picks, as Windows refuses
+// them (access denied); and the kernel's rename refused, as over a library in use.
+decltype(&MoveFileExA) realMoveFileEx;
+bool (*refuseMove)(const char* to, DWORD flags);
+
+BOOL WINAPI MoveFileExRefusing(const char* from, const char* to, DWORD flags)
+{
+    if (!refuseMove(to, flags))
+        return realMoveFileEx(from, to, flags);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+NTSTATUS NTAPI RenameRefused(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS)
+{
+    return static_cast<NTSTATUS>(0xC0000022L); // STATUS_ACCESS_DENIED
+}
+
+} // namespace
+
+TEST_CASE("with SetFileInformationByHandle and without it (Windows XP): the copy in place, or none of ours left")
+{
+    for (const FileCalls* calls : {&SystemFileCalls(), &kXpCalls}) {
+        CAPTURE(calls == &kXpCalls);
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        SyncAndCheck([&] { CHECK(CopyFromHost(*calls).how == Replaced::Now); }, kFromHost);
+
+        REQUIRE(WriteFileText(SampleMachine::LumeraAfCore(), kOutdated));
+        {
+            // Memory runs out once the copy exists: the exception goes on, the copy goes.
+            const ImportHook flush("FlushFileBuffers", reinterpret_cast<void*>(FlushRunsOutOfMemory));
+            SyncAndCheck([&] { CHECK_THROWS_AS(CopyFromHost(*calls), std::bad_alloc); }, kOutdated);
+        }
+        {
+            // Refused over the target, and again once the old one is renamed aside: it comes back.
+            const ImportHook move("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusing));
+            const ImportHook rename("NtSetInformationFile", reinterpret_cast<void*>(RenameRefused));
+            realMoveFileEx = reinterpret_cast<decltype(&MoveFileExA)>(move.original);
+            refuseMove = [](const char*, DWORD flags) { return (flags & MOVEFILE_REPLACE_EXISTING) != 0; };
+            SyncAndCheck([&] { CHECK(CopyFromHost(*calls).how == Replaced::Not); }, kOutdated);
+        }
+
+        // A folder in the target's place refuses the rename, and is no library in use.
+        Spoiling spoiling;
+        REQUIRE(SpoiledMachineNamed("AfCore.dll target is a folder")->spoil(spoiling));
+        CHECK(CopyFromHost(*calls).how == Replaced::Not);
+        CHECK(ReadFileText(SampleMachine::LumeraAfCore() + "\\keep.txt") == std::string("inside the folder"));
+        CHECK(LumeraLibraryFolder() == std::vector<std::string>{"AfCore.dll", kNeighbour});
+    }
+}
+
+TEST_CASE("LUMERA's AfCore.dll held by another process: the copy in its place now or at the restart, nothing else after")
+{
+    struct Case {
+        const char* holder;
+        DWORD shareMode;
+        bool deletionRefused; // the old one cannot be marked for deletion at restart
+        Replaced expected;
+        const char* untilRestart; // the library until the restart; after it, the copy
+    };
+    const Case cases[] = {
+        // As a loaded library is held: it can be renamed aside.
+        {"sharing delete", FILE_SHARE_READ | FILE_SHARE_DELETE, false, Replaced::OldAtRestart, kFromHost},
+        {"sharing delete, deletion refused", FILE_SHARE_READ | FILE_SHARE_DELETE, true, Replaced::Now, kFromHost},
+        {"not sharing delete", FILE_SHARE_READ, false, Replaced::AtRestart, kOutdated},
+    };
+    for (const FileCalls* calls : {&SystemFileCalls(), &kXpCalls})
+        for (const Case& c : cases) {
+            CAPTURE(calls == &kXpCalls);
+            CAPTURE(c.holder);
+            SampleMachine machine("9.0.0.0");
+            REQUIRE(machine.Seed());
+            std::unique_ptr<RunningProgram> holder = HoldInAnotherProcess(SampleMachine::LumeraAfCore(), c.shareMode);
+            REQUIRE(holder);
+            std::optional<ImportHook> refusal;
+            if (c.deletionRefused) {
+                refusal.emplace("MoveFileExA", reinterpret_cast<void*>(MoveFileExRefusing));
+                realMoveFileEx = reinterpret_cast<decltype(&MoveFileExA)>(refusal->original);
+                refuseMove = [](const char* to, DWORD) { return to == nullptr; };
+            }
+            const Replacement replacement = CopyFromHost(*calls);
+            refusal.reset();
+            CHECK(replacement.how == c.expected);
+            CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(c.untilRestart));
+            // Beside it, under the name reported: the old one, or the copy that waits.
+            const std::vector<std::string> untilRestart = LumeraLibraryFolder();
+            REQUIRE(untilRestart.size() == 2);
+            if (!c.deletionRefused)
+                CHECK(untilRestart.front() == replacement.text);
+
+            holder.reset();
+            REQUIRE(RestartPrefix());
+            CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string(kFromHost));
+            // With the source's time of last writing.
+            CHECK(WriteTime(SampleMachine::LumeraAfCore()) == WriteTime(SampleMachine::HostAfCore()));
+            CHECK(LumeraLibraryFolder() == (c.deletionRefused ? untilRestart : std::vector<std::string>{"AfCore.dll"}));
+        }
 }

@@ -73,18 +73,24 @@ TEST_CASE("\"cleanup\" with another option: no cleanup, no step selected, only t
 
 TEST_CASE("\"cleanup\" alone, the side-by-side utility cannot be unregistered: the COM row ends on failure")
 {
-    SampleMachine machine("9.0.0.0");
-    REQUIRE(machine.Seed());
-    REQUIRE(CopyFixture("com_server_fails.dll", SampleMachine::ProductHome() + "bin\\ntx86\\AsmBinder.dll"));
+    // -exit_codes chooses no step: still the cleanup, and its code counts the COM row.
+    for (const auto& [options, outcome] : {std::pair{"-cleanup", kQuietEnd},
+                                           std::pair{"-cleanup -exit_codes", "exit code 1, no message box"}}) {
+        CAPTURE(options);
+        SampleMachine machine("9.0.0.0");
+        REQUIRE(machine.Seed());
+        REQUIRE(CopyFixture("com_server_fails.dll", SampleMachine::ProductHome() + "bin\\ntx86\\AsmBinder.dll"));
 
-    const RepairRun run = RunRepair("-cleanup", RunEnd::ByOk);
-    CHECK(run.Outcome() == kQuietEnd);
-    REQUIRE(run.windowRead);
-    // 99 and 100 come after the failure; the row still ends on it.
-    CHECK(run.com.bar == 100);
-    CHECK(run.com.status == 2);
-    CHECK(run.com.label == "AsmBinder.dll");
-    CHECK(run.net.status == 1);
-    CHECK(UnregistrationCount("QexCore.dll") == 1);
-    CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
+        const RepairRun run = RunRepair(options, RunEnd::ByOk);
+        CHECK(run.Outcome() == outcome);
+        REQUIRE(run.windowRead);
+        CHECK_FALSE(run.arc.visible);
+        // 99 and 100 come after the failure; the row still ends on it.
+        CHECK(run.com.bar == 100);
+        CHECK(run.com.status == 2);
+        CHECK(run.com.label == "AsmBinder.dll");
+        CHECK(run.net.status == 1);
+        CHECK(UnregistrationCount("QexCore.dll") == 1);
+        CHECK(RegasmRuns().size() == SampleMachine::Assemblies().size());
+    }
 }

@@ -1,12 +1,15 @@
 // The directory options and "sxs_required". The worker runs in this process,
 // on a window that records what it reports; one run of the real
 // RepairQEXApps.exe shows that the options reach it.
+#include "common/run_log.h"
 #include "options/option_set.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
 #include "worker/repair_worker.h"
 
 #include <doctest.h>
+
+#include <new>
 
 namespace {
 
@@ -41,6 +44,15 @@ std::vector<std::string> RunWorker(const std::string& options)
     return lines;
 }
 
+// WriteFile as on a full disk.
+BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    if (written)
+        *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
 // The last report that starts with prefix ("progress 1007"), or "".
 std::string Last(const std::vector<std::string>& lines, const std::string& prefix)
 {
@@ -55,24 +67,73 @@ std::string Last(const std::vector<std::string>& lines, const std::string& prefi
 TEST_CASE("\"qex_home\" without a value, or with what no path holds: no product home, no discovery")
 {
     // With -exit_codes, 64: no QEX for the steps selected. A quote and tabs
-    // would reach regasm.exe's command line as a switch of their own.
-    const std::pair<std::string, DWORD> cases[] = {
+    // would reach regasm.exe's command line as a switch of their own; a quote
+    // alone would end its quoted path there.
+    struct Case {
+        std::string options;
+        DWORD exitCode;
+        bool logWritesFail = false; // a log is open, and every write to it fails: 128 as well
+    };
+    const Case cases[] = {
         {"-qex_home -repair_qex_com -repair_qex_net", 0},
         {"-qex_home -repair_qex_com -exit_codes", 64},
+        {"-qex_home -repair_qex_com -exit_codes", 64 + 128, true},
         {"-qex_home -exit_codes", 0},
         {"-qex_home:C:\\x\"\t/tlb:C:\\y.tlb\t\" -repair_qex_net -exit_codes", 64},
+        {"-qex_home:C:\\x\"y -repair_qex_net -exit_codes", 64},
     };
-    for (const auto& [options, exitCode] : cases) {
-        CAPTURE(options);
+    ScratchFolder logs("options log");
+    const std::string log = logs.Path() + "\\run.log";
+    for (const Case& c : cases) {
+        CAPTURE(c.options);
+        CAPTURE(c.logWritesFail);
         SampleMachine machine("9.0.0.0");
         REQUIRE(machine.Seed());
 
-        CHECK(RunWorker(options).back() == "exit code " + std::to_string(exitCode));
+        std::optional<ImportHook> failingWrites;
+        if (c.logWritesFail) {
+            REQUIRE(OpenRunLogFile(log));
+            failingWrites.emplace("WriteFile", reinterpret_cast<void*>(&FailWrite));
+            REQUIRE(failingWrites->original != nullptr);
+        }
+        CHECK(RunWorker(c.options).back() == "exit code " + std::to_string(c.exitCode));
+        failingWrites.reset();
+        CloseRunLog();
         CHECK(RegistrationCount("QexCore.dll") == 0);
         CHECK(RegasmRuns().empty());
         // No product home: the threading-model repair is skipped too.
         CHECK(ThreadingModelValue() == std::string("Apartment"));
     }
+    // Nothing reached the log: not the lines whose writes failed, nor any once it was closed.
+    CHECK(ReadFileText(log) == std::string());
+}
+
+namespace {
+
+// Memory running out as regasm.exe is started, as far as the code under test can tell.
+BOOL WINAPI CreateProcessOutOfMemory(const char*, char*, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*, BOOL, DWORD, void*,
+                                     const char*, STARTUPINFOA*, PROCESS_INFORMATION*)
+{
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+TEST_CASE("memory running out in a step: that step's row fails, the later steps are skipped, the run ends")
+{
+    SampleMachine machine("9.0.0.0");
+    REQUIRE(machine.Seed());
+    std::vector<std::string> reported;
+    {
+        const ImportHook hook("CreateProcessA", reinterpret_cast<void*>(CreateProcessOutOfMemory));
+        REQUIRE(hook.original != nullptr);
+        reported = RunWorker("-repair_qex_net -sync_afcore -exit_codes");
+    }
+    // The .NET row (2), and the run cut short (256).
+    CHECK(reported.back() == "exit code 258");
+    CHECK(Last(reported, "status 1004") == "status 1004 2");
+    CHECK(Last(reported, "progress 1002") == "");
+    CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll, outdated"));
 }
 
 TEST_CASE("\"qex_home\" with a directory alone: no step selected, only the threading model")

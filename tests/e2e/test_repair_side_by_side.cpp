@@ -144,6 +144,33 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
         // Waited for: installed by the time the repair goes on.
         CHECK(IsProductRecorded(PatchProductCode(2)));
         CHECK(SxsRequiredHeld());
+
+        // The installer's exit code, end to end: a restart asked for or
+        // started is no failure, and the run's own code says so.
+        ScratchFolder logs("patch logs");
+        const std::string log = logs.Path() + "\\run.log";
+        struct Code {
+            DWORD installer, run;
+            const char* patchLine; // the log holds these
+            const char* endLine;
+        };
+        for (const Code& c : {Code{3010, 3010, "the side-by-side patch needs a restart of the machine to finish",
+                                   "a restart of the machine is needed to finish the repair"},
+                              Code{1641, 1641, "the side-by-side patch has started a restart of the machine",
+                                   "a restart of the machine has been started"},
+                              Code{1603, 16, "failed, exit code 1603", "row ArcObjects: ok"}}) {
+            CAPTURE(c.installer);
+            REQUIRE(RemovePatchPackage(2));
+            REQUIRE(WriteFileText(SampleMachine::ProductHome() + "Install\\Patch2\\exit_code.txt",
+                                  std::to_string(c.installer)));
+            const RepairRun run = RunRepair("-repair_arcgis -nogui -exit_codes -log:\"" + log + "\"", RunEnd::ByItself);
+            CHECK(run.Outcome() == "exit code " + std::to_string(c.run) + ", no message box");
+            const std::optional<std::string> text = ReadFileText(log);
+            REQUIRE(text.has_value());
+            CHECK(text->find(c.patchLine) != std::string::npos);
+            CHECK(text->find(c.endLine) != std::string::npos);
+            CHECK(IsProductRecorded(PatchProductCode(2)));
+        }
     }
     SUBCASE("-verify: the second patch would run; it is not started")
     {

@@ -31,12 +31,18 @@ TEST_CASE("only a drive with its backslash or a UNC path is absolute; other home
         {"\\QEX", false},      // the root of the current drive
         {"\\\\", false},       // no server
         {"\\\\\\QEX", false},
+        {"\\\\?\\C:\\QEX\\", true}, // extended: as the drive path
+        {"\\\\?\\UNC\\server\\share\\", true},
+        {"\\\\.\\C:\\QEX\\", false}, // the devices' namespace, no folder
+        {"\\\\.\\pipe\\QEX", false},
+        {"\\\\.", false},
         {"QEX\\", false},
         {".", false},
         {"1:\\QEX", false},
         {"C:/QEX", false},     // only a backslash counts, as in JoinPath
         // Text no path holds: it would reach a command line as more than a path.
         {"C:\\x\"\t/tlb:C:\\y.tlb\t\"", false},
+        {"C:\\x\"y", false},
         {"\\\\server\\QEX\r\n", false},
         {"C:\\QEX\x01", false},
         {"C:\\Program Files\\T\xF4rvane\\", true}, // bytes above 0x7F belong to the code page

@@ -399,6 +399,7 @@ RepairRun RunRepair(const std::string& options, RunEnd end, const std::function<
                            place.optionsOnly ? programPath.c_str() : nullptr);
     if (!program.Started())
         return result;
+    result.processId = program.ProcessId();
     const DWORD start = GetTickCount();
     if (gate && gate->WaitForArrival(program, kRunLimitMs)) {
         whileWorking(ProgressWindowOf(program.ProcessId()));
@@ -645,3 +646,20 @@ unique_file HoldOpen(const std::string& path)
     return unique_file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
+
+std::unique_ptr<RunningProgram> HoldInAnotherProcess(const std::string& path, DWORD shareMode)
+{
+    const char* event = "QexTestFileHeld";
+    const unique_handle held(CreateEventA(nullptr, TRUE, FALSE, event));
+    ResetEvent(held.get()); // an event that outlived an earlier holder keeps its state
+    auto holder = std::make_unique<RunningProgram>(CommandLine(
+        FixturePath("file_holder.exe"), std::to_string(shareMode) + " \"" + path + "\" " + event));
+    if (!held || !holder->WaitFor(held.get(), 10000))
+        return nullptr;
+    return holder;
+}
+
+bool RestartPrefix()
+{
+    return RunProcess("wineboot.exe -r") == DWORD(0);
+}

@@ -8,6 +8,7 @@
 
 #include "support/bench.h"
 #include "support/com_markers.h"
+#include "support/program_driver.h"
 
 #include <windows.h>
 
@@ -83,6 +84,15 @@ const std::vector<SpoiledMachine>& SpoiledMachines();
 const SpoiledMachine* SpoiledMachineNamed(const std::string& name);
 // The file opened for reading with share mode 0 while the owner lives; an empty path opens nothing.
 unique_file HoldOpen(const std::string& path);
+// The file held open for reading with shareMode by another process, a
+// program of the bench's own (file_holder.exe), until the owner ends it;
+// null when that process could not open it.
+std::unique_ptr<RunningProgram> HoldInAnotherProcess(const std::string& path, DWORD shareMode);
+// The prefix's restart as far as files go: the renames and deletions pending
+// for the next start are carried out, by Wine's own wineboot -r (as when the
+// prefix's server starts cold). A restart ends every program first: end those
+// that hold the files before.
+bool RestartPrefix();
 
 // What a repair can change, as "category|item" -> state.
 using MachineState = std::map<std::string, std::string>;
@@ -117,6 +127,7 @@ WindowRows ReadRows(HWND window);
 // What a run of the real RepairQEXApps.exe showed and how it ended.
 struct RepairRun {
     std::optional<DWORD> exitCode;   // nullopt: it did not end in time (then it was killed)
+    DWORD processId = 0;             // as its log lines name it
     bool windowRead = false;         // the work was done (the worker thread ended) and the window read
     std::optional<bool> everVisible; // the progress window was shown at some moment (as a ShowWatch
                                      // saw it); nullopt when no ShowWatch could be set

@@ -157,11 +157,11 @@ TEST_CASE("ArcObjects: the raster environment is written at the end in every cas
         // Geometry.dll found no raster home yet: it is written afterwards.
         CHECK(RasterHomeWhenRegistered() == "(absent)");
     }
-    SUBCASE("with nothing to register: no bin folder at all")
+    SUBCASE("no bin folder at all: nothing registered, the row fails naming the folder")
     {
-        CHECK(RegisterArcObjects(host.folder.Path(), host.recorder.Window()));
+        CHECK_FALSE(RegisterArcObjects(host.folder.Path(), host.recorder.Window()));
         CHECK(Registrations().empty());
-        CHECK(host.Messages().empty());
+        CHECK(host.Messages() == Lines{"text 1010 " + host.folder.Path() + "\\bin", "status 1008 2"});
     }
     std::optional<RawValue> home = ReadRawValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\ESRI\\Raster\\Environment", "QEX_HOME");
     REQUIRE(home);
