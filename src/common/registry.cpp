@@ -5,6 +5,7 @@
 namespace {
 
 constexpr int MaxReadAttempts = 4;
+constexpr size_t FirstValueGuess = 512;
 
 } // namespace
 
@@ -60,13 +61,11 @@ bool WriteStringValue(HKEY key, const char* valueName, const std::string& data)
 
 std::optional<RegistryValue> ReadValue(HKEY key, const char* valueName)
 {
-    // As ReadStringValue: a value that grew between the two calls is read again.
+    // Most values fit the first guess: one call. A larger one is read again
+    // at the size it gave, also when it grew meanwhile, a few times.
+    RegistryValue value{0, std::string(FirstValueGuess, '\0')};
     for (int attempt = 0; attempt < MaxReadAttempts; ++attempt) {
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return std::nullopt;
-        RegistryValue value{type, std::string(size, '\0')};
+        DWORD size = static_cast<DWORD>(value.data.size());
         const LONG status = RegQueryValueExA(key, valueName, nullptr, &value.type,
                                              reinterpret_cast<BYTE*>(&value.data[0]), &size);
         if (status == ERROR_SUCCESS) {
@@ -75,6 +74,7 @@ std::optional<RegistryValue> ReadValue(HKEY key, const char* valueName)
         }
         if (status != ERROR_MORE_DATA)
             return std::nullopt;
+        value.data.assign(size, '\0');
     }
     return std::nullopt;
 }

@@ -65,21 +65,40 @@ struct CaptureKey {
 
     CaptureKey()
     {
+        DWORD disposition = 0;
+        status = Create(disposition);
         // One that a run of the same process id left behind starts empty.
-        DeleteKeyAndSubKeys(HKEY_CURRENT_USER, name);
-        status = RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+        if (status == ERROR_SUCCESS && disposition == REG_OPENED_EXISTING_KEY) {
+            key.reset();
+            DeleteKeyAndSubKeys(HKEY_CURRENT_USER, name);
+            status = Create(disposition);
+        }
     }
     CaptureKey(const CaptureKey&) = delete;
     CaptureKey& operator=(const CaptureKey&) = delete;
+    // Read back, the roots are empty: each goes, and then the key, with one
+    // call (registry calls are what a check costs). Anything left, the whole tree.
     ~CaptureKey()
     {
+        bool emptied = static_cast<bool>(key);
+        for (const CapturedRoot& captured : CapturedRoots)
+            emptied = emptied && RegDeleteKeyA(key.get(), captured.subKey) == ERROR_SUCCESS;
         key.reset();
-        DeleteKeyAndSubKeys(HKEY_CURRENT_USER, name);
+        if (!emptied || RegDeleteKeyA(HKEY_CURRENT_USER, name.c_str()) != ERROR_SUCCESS)
+            DeleteKeyAndSubKeys(HKEY_CURRENT_USER, name);
+    }
+
+private:
+    LONG Create(DWORD& disposition)
+    {
+        return RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                               nullptr, key.put(), &disposition);
     }
 };
 
-void ReadCapturedTree(HKEY key, HKEY root, const std::string& path, RegistrationKeys& registration)
+// Reads the tree below key and empties it as it goes: each sub-key is
+// deleted once read, so that nothing but the roots is left to delete.
+void TakeCapturedTree(HKEY key, HKEY root, const std::string& path, RegistrationKeys& registration)
 {
     DWORD subKeys = 0, longestSubKey = 0, values = 0, longestName = 0, largestData = 0;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, &longestSubKey, nullptr, &values, &longestName,
@@ -101,15 +120,17 @@ void ReadCapturedTree(HKEY key, HKEY root, const std::string& path, Registration
     if (!path.empty() || !captured.values.empty())
         registration.push_back(std::move(captured));
 
+    // Always the first sub-key: the one before it is gone. One that cannot go ends the walk.
     std::string child(longestSubKey + 1, '\0');
     for (DWORD i = 0; i < subKeys; ++i) {
         DWORD length = static_cast<DWORD>(child.size());
-        if (RegEnumKeyExA(key, i, &child[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            continue;
+        if (RegEnumKeyExA(key, 0, &child[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return;
         const std::string childName = child.substr(0, length);
-        unique_hkey childKey = OpenKey(key, childName.c_str(), KEY_READ);
-        if (childKey)
-            ReadCapturedTree(childKey.get(), root, path.empty() ? childName : path + "\\" + childName, registration);
+        if (unique_hkey childKey = OpenKey(key, childName.c_str(), KEY_READ))
+            TakeCapturedTree(childKey.get(), root, path.empty() ? childName : path + "\\" + childName, registration);
+        if (RegDeleteKeyA(key, childName.c_str()) != ERROR_SUCCESS)
+            return;
     }
 }
 
@@ -213,7 +234,7 @@ std::optional<RegistrationKeys> CaptureRegistration(GuardedFunction entry, const
 
     RegistrationKeys registration;
     for (size_t i = 0; i < CapturedRootCount; ++i)
-        ReadCapturedTree(roots[i].get(), CapturedRoots[i].root, "", registration);
+        TakeCapturedTree(roots[i].get(), CapturedRoots[i].root, "", registration);
     return registration;
 }
 

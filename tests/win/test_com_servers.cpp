@@ -96,6 +96,8 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     install.Add("com_unregister_only.dll", "UnregisterOnly.dll");
     install.Add("com_server_crashes.dll", "Crashes.dll");
     auto path = [&](const char* name) { return install.servers + "\\" + name; };
+    // Where a check captures a registration; gone again after each.
+    const std::string captureKey = "Software\\RepairQEXApps capture " + std::to_string(GetCurrentProcessId());
 
     CHECK_FALSE(RegisterModule(""));
     CHECK_FALSE(UnregisterModule(""));
@@ -109,7 +111,6 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     SUBCASE("a check captures what the export writes and compares it; nothing of it reaches the registry")
     {
         const std::string key = ServerRegistration(path("Good.dll"));
-        const std::string captureKey = "Software\\RepairQEXApps capture " + std::to_string(GetCurrentProcessId());
         // Unregistered above: not in place, and neither the registration nor the capture is left.
         CHECK_FALSE(CheckModule(path("Good.dll")));
         CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, key));
@@ -157,7 +158,9 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     }
     SUBCASE("a status of 1 is a failure")
     {
+        // Its registration is written, then it fails: the capture is not read, and goes all the same.
         CHECK_FALSE(CheckModule(path("Fails.dll")));
+        CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, captureKey));
         CHECK_FALSE(RegisterModule(path("Fails.dll")));
         CHECK_FALSE(UnregisterModule(path("Fails.dll")));
         CHECK(RegistrationCount("Fails.dll") == 1);
