@@ -7,6 +7,7 @@ file(GLOB pure_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/src/options/*.cpp
   ${PROJECT_SOURCE_DIR}/src/common/path.cpp
   ${PROJECT_SOURCE_DIR}/src/discovery/version.cpp
+  ${PROJECT_SOURCE_DIR}/src/repair/reg_file.cpp
   ${PROJECT_SOURCE_DIR}/src/worker/run_outcome.cpp)
 add_library(qex_pure STATIC ${pure_sources})
 target_include_directories(qex_pure PUBLIC ${PROJECT_SOURCE_DIR}/src)

@@ -5,6 +5,7 @@
 namespace {
 
 constexpr int MaxReadAttempts = 4;
+constexpr size_t FirstValueGuess = 512;
 
 } // namespace
 
@@ -56,4 +57,43 @@ bool WriteStringValue(HKEY key, const char* valueName, const std::string& data)
 {
     return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                           static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+}
+
+std::optional<RegistryValue> ReadValue(HKEY key, const char* valueName)
+{
+    // Most values fit the first guess: one call. A larger one is read again
+    // at the size it gave, also when it grew meanwhile, a few times.
+    RegistryValue value{0, std::string(FirstValueGuess, '\0')};
+    for (int attempt = 0; attempt < MaxReadAttempts; ++attempt) {
+        DWORD size = static_cast<DWORD>(value.data.size());
+        const LONG status = RegQueryValueExA(key, valueName, nullptr, &value.type,
+                                             reinterpret_cast<BYTE*>(&value.data[0]), &size);
+        if (status == ERROR_SUCCESS) {
+            value.data.resize(size);
+            return value;
+        }
+        if (status != ERROR_MORE_DATA)
+            return std::nullopt;
+        value.data.assign(size, '\0');
+    }
+    return std::nullopt;
+}
+
+bool DeleteKeyAndSubKeys(HKEY parent, const std::string& subKey)
+{
+    {
+        unique_hkey key = OpenKey(parent, subKey.c_str(), KEY_READ | DELETE);
+        if (!key)
+            return false;
+        // The first sub-key each time: the indexes move as keys go.
+        char name[256];
+        for (;;) {
+            DWORD length = sizeof name;
+            if (RegEnumKeyExA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            if (!DeleteKeyAndSubKeys(key.get(), name))
+                return false;
+        }
+    }
+    return RegDeleteKeyA(parent, subKey.c_str()) == ERROR_SUCCESS;
 }

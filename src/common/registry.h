@@ -20,3 +20,14 @@ std::optional<std::string> ReadRegistryString(HKEY root, const char* subKey, con
 
 // Writes a REG_SZ whose length counts the terminating zero.
 bool WriteStringValue(HKEY key, const char* valueName, const std::string& data);
+
+// A value as stored: its type and its bytes, a string's terminator included.
+struct RegistryValue {
+    DWORD type;
+    std::string data;
+};
+// nullopt when the value is absent or cannot be read.
+std::optional<RegistryValue> ReadValue(HKEY key, const char* valueName);
+
+// The key and everything under it; false when it could not all be removed.
+bool DeleteKeyAndSubKeys(HKEY parent, const std::string& subKey);

@@ -74,6 +74,13 @@ struct find {
     static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(type h) noexcept { FindClose(h); }
 };
+// A predefined root (HKEY_CLASSES_ROOT, ...) mapped to another key in this
+// process with RegOverridePredefKey: released, the root is itself again.
+struct root_override {
+    using type = HKEY;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type root) noexcept { RegOverridePredefKey(root, nullptr); }
+};
 // A mutex that this thread owns, released by the same thread: never left
 // abandoned for the next waiter. The handle itself has an owner of its own.
 struct mutex_ownership {
@@ -88,6 +95,7 @@ using unique_hmodule = unique_any<handle_traits::hmodule>;
 using unique_handle = unique_any<handle_traits::handle>;
 using unique_file = unique_any<handle_traits::file>;
 using unique_find = unique_any<handle_traits::find>;
+using unique_root_override = unique_any<handle_traits::root_override>;
 using unique_mutex_ownership = unique_any<handle_traits::mutex_ownership>;
 
 // The two handles that CreateProcessA returns.

@@ -129,9 +129,12 @@ bool OptionSet::TryGetValue(std::string_view name, std::optional<std::string>& v
 int StepOptionCount(const OptionSet& options)
 {
     const bool caseSensitive = options.CaseSensitive();
+    const bool verify = options.Has("verify");
     int count = 0;
     for (const OptionSet::Entry& entry : options.Entries())
-        if (!NamesMatch(entry.name, "log", caseSensitive) && !NamesMatch(entry.name, "exit_codes", caseSensitive))
+        if (!NamesMatch(entry.name, "log", caseSensitive) && !NamesMatch(entry.name, "exit_codes", caseSensitive) &&
+            !NamesMatch(entry.name, "verify", caseSensitive) &&
+            !(verify && NamesMatch(entry.name, "cleanup", caseSensitive)))
             ++count;
     return count;
 }

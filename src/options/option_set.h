@@ -42,7 +42,10 @@ private:
     bool caseSensitive_;
 };
 
-// Count without "log" and "exit_codes": they say how a run reports, never which steps it runs.
+// Count without "log" and "exit_codes": they say how a run reports, never
+// which steps it runs; nor "verify", which checks the steps that the others
+// select. With "verify", "cleanup" is not counted either: a verify run never
+// cleans up, so it checks what it would check without it.
 int StepOptionCount(const OptionSet& options);
 
 // A path as the platform makes it full (the current folder, "." and "..",

@@ -41,20 +41,22 @@ const std::vector<const char*>& LibrariesFor(const std::optional<std::string>& h
 
 } // namespace
 
-bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* registryFailed)
+bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* registryFailed, StepMode mode)
 {
+    const bool check = mode == StepMode::Verify;
     const std::optional<std::string> hostVersion = FindHostVersion();
     const std::vector<const char*>& libraries = LibrariesFor(hostVersion);
     const std::string folder = JoinPath(hostDirectory, LibraryFolder);
     const int count = static_cast<int>(libraries.size());
-    LogLine({"register the ArcObjects libraries in ", folder, " for host version ", hostVersion.value_or("(none)"),
-             ": ", std::to_string(count), " to register"});
+    LogLine({check ? "check" : "register", " the ArcObjects libraries in ", folder, " for host version ",
+             hostVersion.value_or("(none)"), ": ", std::to_string(count), check ? " to check" : " to register"});
 
     std::optional<std::string> failedLibrary;
     // Libraries to register and no folder (a mistyped home, say): no success.
     const bool folderMissing = count > 0 && !FolderExists(folder);
     if (folderMissing) {
-        LogLine({"register the ArcObjects libraries in ", folder, ": failed, the folder is not there"});
+        LogLine({check ? "check" : "register", " the ArcObjects libraries in ", folder, check ? ": not in place" : ": failed",
+                 ", the folder is not there"});
         NoteFailure(failedLibrary, folder);
     }
     for (int i = 0; i < count && !folderMissing; ++i) {
@@ -65,7 +67,7 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* regis
             continue;
         }
         ReportLabel(window, ArcObjectsRow, libraries[i]);
-        if (!RegisterModule(path))
+        if (!(check ? CheckModule(path) : RegisterModule(path)))
             NoteFailure(failedLibrary, libraries[i]);
         // A failed registration still advances the bar; a skipped one leaves a gap.
         ReportPosition(window, ArcObjectsRow, (i + 1) * 100 / count);
@@ -75,7 +77,7 @@ bool RegisterArcObjects(std::string_view hostDirectory, HWND window, bool* regis
         ReportRowFailure(window, ArcObjectsRow, *failedLibrary);
 
     // The raster environment is repaired whatever was registered, the empty table included.
-    if (WriteRasterEnvironment() == RegistryWrite::Failed && registryFailed)
+    if (WriteRasterEnvironment(mode) == RegistryWrite::Failed && registryFailed)
         *registryFailed = true;
     return !failedLibrary;
 }

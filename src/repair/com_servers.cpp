@@ -7,6 +7,7 @@
 #include "common/system_folder.h"
 #include "common/unique_any.h"
 #include "repair/progress_row.h"
+#include "repair/registration_check.h"
 
 #include <algorithm>
 #include <map>
@@ -23,15 +24,22 @@ constexpr char ComUtility[] = "ComBridge.dll";
 constexpr char RegisterExport[] = "DllRegisterServer";
 constexpr char Regsvr32[] = "regsvr32.exe";
 
-// The two directions of self-registration: the export, regsvr32's switches
-// for a module that cannot be loaded, and the word in the log.
+// The directions of self-registration: the export, regsvr32's switches for
+// a module that cannot be loaded (none for a check: it starts nothing that
+// changes the machine), the words of the log, and whether the export's
+// writes are captured and compared instead of kept.
 struct SelfRegistration {
     const char* exportName;
     const char* fallbackSwitches;
     const char* verb;
+    const char* ok;     // a module's line
+    const char* done;   // a utility's line
+    const char* failed; // either
+    bool captured;
 };
-constexpr SelfRegistration Registration{RegisterExport, "/s", "register "};
-constexpr SelfRegistration Unregistration{"DllUnregisterServer", "/s /u", "unregister "};
+constexpr SelfRegistration Registration{RegisterExport, "/s", "register ", "ok", "done", "failed", false};
+constexpr SelfRegistration Unregistration{"DllUnregisterServer", "/s /u", "unregister ", "ok", "done", "failed", false};
+constexpr SelfRegistration Checking{RegisterExport, nullptr, "check ", "in place", "in place", "not in place", true};
 
 // Mapping runs no code of the module and leaves its imports unresolved.
 constexpr DWORD MapOnly = DONT_RESOLVE_DLL_REFERENCES | LOAD_WITH_ALTERED_SEARCH_PATH;
@@ -48,7 +56,6 @@ struct SweepPass {
 constexpr SweepPass RegistrationPasses[] = {{"*.dll", 2}, {"*.ocx", 2}};
 constexpr SweepPass UnregistrationPasses[] = {{"*.dll", 2}, {"*.ocx", 0}};
 
-using ModuleOperation = bool (*)(std::string_view path);
 using SelfRegistrationExport = HRESULT(STDAPICALLTYPE*)();
 
 // 98·k / N after the offset. Modules that appeared after the count (k > N,
@@ -72,7 +79,29 @@ bool StartRegsvr32Fallback(const std::string& path, const char* switches)
         .has_value();
 }
 
-bool CallSelfRegistrationExport(std::string_view path, const SelfRegistration& how)
+// The module's registration, written where it would go, against the
+// registry: in place when every key and value is already there.
+bool CompareCapturedRegistration(const std::string& modulePath, SelfRegistrationExport entry,
+                                 const SelfRegistration& how)
+{
+    std::string failure;
+    const std::optional<RegistrationKeys> captured = CaptureRegistration(entry, how.exportName, failure);
+    if (!captured) {
+        LogLine({how.verb, modulePath, ": ", how.failed, ", ", failure});
+        return false;
+    }
+    const std::optional<std::string> difference = RegistrationDifference(*captured);
+    if (difference)
+        LogLine({how.verb, modulePath, ": ", how.failed, ", ", *difference});
+    else
+        LogLine({how.verb, modulePath, ": ", how.ok});
+    return !difference;
+}
+
+// The module's export called in this process; with how.captured, under a
+// capture. The module is loaded and its export found first: its DllMain runs
+// on the real registry, only the export's writes are captured.
+bool ApplyToModule(std::string_view path, const SelfRegistration& how)
 {
     if (path.empty())
         return false;
@@ -80,28 +109,34 @@ bool CallSelfRegistrationExport(std::string_view path, const SelfRegistration& h
     unique_hmodule module(LoadLibraryExA(modulePath.c_str(), nullptr, LoadInFull));
     if (!module) {
         const DWORD error = GetLastError();
+        if (!how.fallbackSwitches) {
+            LogLine({how.verb, modulePath, ": ", how.failed, ", not loadable (error ", std::to_string(error), ")"});
+            return false;
+        }
         const bool started = StartRegsvr32Fallback(modulePath, how.fallbackSwitches);
-        LogLine({how.verb, modulePath, ": failed, not loadable (error ", std::to_string(error), "), ",
+        LogLine({how.verb, modulePath, ": ", how.failed, ", not loadable (error ", std::to_string(error), "), ",
                  started ? "regsvr32 started" : "regsvr32 could not be started"});
         return false;
     }
     auto entry = reinterpret_cast<SelfRegistrationExport>(
         reinterpret_cast<void*>(GetProcAddress(module.get(), how.exportName)));
     if (!entry) {
-        LogLine({how.verb, modulePath, ": failed, no ", how.exportName});
+        LogLine({how.verb, modulePath, ": ", how.failed, ", no ", how.exportName});
         return false;
     }
+    if (how.captured)
+        return CompareCapturedRegistration(modulePath, entry, how);
     // A module that crashes in its export counts as failed and is still released.
     HRESULT status = E_FAIL;
     if (!CallGuarded(entry, status)) {
-        LogLine({how.verb, modulePath, ": failed, an exception in ", how.exportName});
+        LogLine({how.verb, modulePath, ": ", how.failed, ", an exception in ", how.exportName});
         return false;
     }
     if (status != S_OK) {
-        LogLine({how.verb, modulePath, ": failed, status ", HexCode(static_cast<unsigned long>(status))});
+        LogLine({how.verb, modulePath, ": ", how.failed, ", status ", HexCode(static_cast<unsigned long>(status))});
         return false;
     }
-    LogLine({how.verb, modulePath, ": ok"});
+    LogLine({how.verb, modulePath, ": ", how.ok});
     return true;
 }
 
@@ -158,7 +193,7 @@ ModuleProbe ProbeOnce(const FolderSurvey& survey, const char* name, const std::s
 
 // Notes the first module that failed; the sweep goes on after a failure.
 template <size_t Count>
-void SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Count], ModuleOperation operation,
+void SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Count], const SelfRegistration& how,
                        HWND window, std::optional<std::string>& firstFailure)
 {
     const FolderSurvey survey = SurveyFolder(folder);
@@ -170,7 +205,7 @@ void SweepServerFolder(const std::string& folder, const SweepPass (&passes)[Coun
                 return;
             ReportLabel(window, ComRow, name);
             ++k;
-            if (!operation(path))
+            if (!ApplyToModule(path, how))
                 NoteFailure(firstFailure, name);
             ReportPosition(window, ComRow, SweepPosition(pass.offset, k, n));
         });
@@ -183,7 +218,8 @@ std::string UtilityInFolder(const std::string& serverFolder, const char* fileNam
 }
 
 // What became of a utility: done, absent (no file of that name), or failed
-// (a file that is there could not be registered or unregistered).
+// (a file that is there could not be registered or unregistered). A check
+// reads done as in place, failed as not in place.
 enum class UtilityOutcome { Done, Absent, Failed };
 
 bool IsFile(const std::string& path)
@@ -195,45 +231,47 @@ bool IsFile(const std::string& path)
 // A copy that is there but does not map as a self-registering module (empty,
 // corrupt, another machine's, no DllRegisterServer) cannot be registered:
 // that is a broken installation, not a missing utility.
-UtilityOutcome ApplyToCopy(const std::string& path, ModuleOperation operation)
+UtilityOutcome ApplyToCopy(const std::string& path, const SelfRegistration& how)
 {
     if (!IsFile(path))
         return UtilityOutcome::Absent;
     if (!IsSelfRegistering(path)) {
-        LogLine({operation == RegisterModule ? Registration.verb : Unregistration.verb, path,
-                 ": failed, not a self-registering module"});
+        LogLine({how.verb, path, ": ", how.failed, ", not a self-registering module"});
         return UtilityOutcome::Failed;
     }
-    return operation(path) ? UtilityOutcome::Done : UtilityOutcome::Failed;
+    return ApplyToModule(path, how) ? UtilityOutcome::Done : UtilityOutcome::Failed;
 }
 
 // The copy in the maker's shared folder first; the server folder's copy
 // decides when the shared one is missing or fails. A shared copy that failed
 // leaves the step failed, not absent, when the folder has no copy.
-UtilityOutcome ApplyToSideBySideUtility(const std::string& serverFolder, ModuleOperation operation)
+UtilityOutcome ApplyToSideBySideUtility(const std::string& serverFolder, const SelfRegistration& how)
 {
-    const UtilityOutcome shared = ApplyToCopy(SharedBinderPath, operation);
+    const UtilityOutcome shared = ApplyToCopy(SharedBinderPath, how);
     if (shared == UtilityOutcome::Done)
         return shared;
-    const UtilityOutcome inFolder = ApplyToCopy(UtilityInFolder(serverFolder, SideBySideUtility), operation);
+    const UtilityOutcome inFolder = ApplyToCopy(UtilityInFolder(serverFolder, SideBySideUtility), how);
     return inFolder == UtilityOutcome::Absent ? shared : inFolder;
 }
 
-UtilityOutcome ApplyToComUtility(const std::string& serverFolder, ModuleOperation operation)
+UtilityOutcome ApplyToComUtility(const std::string& serverFolder, const SelfRegistration& how)
 {
-    return ApplyToCopy(UtilityInFolder(serverFolder, ComUtility), operation);
+    return ApplyToCopy(UtilityInFolder(serverFolder, ComUtility), how);
 }
 
 // With sxsRequired every utility must be done. Without it an absent one is
 // tolerated, but one that is there and fails is a failure of the row.
-bool UtilityFailed(const char* utility, UtilityOutcome outcome, bool sxsRequired)
+bool UtilityFailed(const char* utility, UtilityOutcome outcome, bool sxsRequired, const SelfRegistration& how)
 {
     const bool failed = outcome == UtilityOutcome::Failed || (outcome == UtilityOutcome::Absent && sxsRequired);
-    const char* text = outcome == UtilityOutcome::Done ? ": done"
-                       : outcome == UtilityOutcome::Failed ? ": failed"
-                       : failed ? ": absent, failed: the side-by-side utilities are required"
-                                : ": absent";
-    LogLine({"utility ", utility, text});
+    if (outcome == UtilityOutcome::Done)
+        LogLine({"utility ", utility, ": ", how.done});
+    else if (outcome == UtilityOutcome::Failed)
+        LogLine({"utility ", utility, ": ", how.failed});
+    else if (failed)
+        LogLine({"utility ", utility, ": absent, ", how.failed, ": the side-by-side utilities are required"});
+    else
+        LogLine({"utility ", utility, ": absent"});
     return failed;
 }
 
@@ -251,12 +289,17 @@ ModuleProbe ProbeModule(std::string_view path)
 
 bool RegisterModule(std::string_view path)
 {
-    return CallSelfRegistrationExport(path, Registration);
+    return ApplyToModule(path, Registration);
 }
 
 bool UnregisterModule(std::string_view path)
 {
-    return CallSelfRegistrationExport(path, Unregistration);
+    return ApplyToModule(path, Unregistration);
+}
+
+bool CheckModule(std::string_view path)
+{
+    return ApplyToModule(path, Checking);
 }
 
 int CountSelfRegisteringModules(std::string_view folder)
@@ -271,19 +314,21 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
 }
 
 bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HWND window,
-                               std::optional<std::string>& failedFile)
+                               std::optional<std::string>& failedFile, StepMode mode)
 {
+    // A check goes the registration's way: utilities first, then the sweep.
+    const SelfRegistration& how = mode == StepMode::Verify ? Checking : Registration;
     failedFile.reset();
     if (installDir.empty())
         return false;
     const std::string serverFolder = JoinPath(installDir, ServerFolderName);
-    LogLine({"register the COM servers in ", serverFolder, sxsRequired ? ", the utilities required" : ""});
+    LogLine({how.verb, "the COM servers in ", serverFolder, sxsRequired ? ", the utilities required" : ""});
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, RegisterModule), sxsRequired)) {
+    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, how), sxsRequired, how)) {
         NoteFailure(failedFile, SideBySideUtility);
         if (sxsRequired) {
-            LogLine({"register the COM servers in ", serverFolder, ": stopped, a required utility failed"});
+            LogLine({how.verb, "the COM servers in ", serverFolder, ": stopped, a required utility ", how.failed});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }
@@ -291,10 +336,10 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
     ReportPosition(window, ComRow, 1);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, RegisterModule), sxsRequired)) {
+    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, how), sxsRequired, how)) {
         NoteFailure(failedFile, ComUtility);
         if (sxsRequired) {
-            LogLine({"register the COM servers in ", serverFolder, ": stopped, a required utility failed"});
+            LogLine({how.verb, "the COM servers in ", serverFolder, ": stopped, a required utility ", how.failed});
             ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
             return false;
         }
@@ -303,9 +348,9 @@ bool RegisterProductComServers(std::string_view installDir, bool sxsRequired, HW
 
     // A folder that is not there (a mistyped home, say) registered nothing: no success.
     if (FolderExists(serverFolder)) {
-        SweepServerFolder(serverFolder, RegistrationPasses, RegisterModule, window, failedFile);
+        SweepServerFolder(serverFolder, RegistrationPasses, how, window, failedFile);
     } else {
-        LogLine({"register the COM servers in ", serverFolder, ": failed, the folder is not there"});
+        LogLine({how.verb, "the COM servers in ", serverFolder, ": ", how.failed, ", the folder is not there"});
         NoteFailure(failedFile, serverFolder);
     }
     // The last position may have shown success; a failed module overrides it.
@@ -322,16 +367,17 @@ bool UnregisterProductComServers(std::string_view installDir, bool sxsRequired, 
     LogLine({"unregister the COM servers in ", serverFolder, sxsRequired ? ", the utilities required" : ""});
 
     std::optional<std::string> failedFile;
-    SweepServerFolder(serverFolder, UnregistrationPasses, UnregisterModule, window, failedFile);
+    SweepServerFolder(serverFolder, UnregistrationPasses, Unregistration, window, failedFile);
 
     ReportLabel(window, ComRow, ComUtility);
-    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, UnregisterModule), sxsRequired)) {
+    if (UtilityFailed(ComUtility, ApplyToComUtility(serverFolder, Unregistration), sxsRequired, Unregistration)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, ComUtility);
     }
 
     ReportLabel(window, ComRow, SideBySideUtility);
-    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, UnregisterModule), sxsRequired)) {
+    if (UtilityFailed(SideBySideUtility, ApplyToSideBySideUtility(serverFolder, Unregistration), sxsRequired,
+                      Unregistration)) {
         ReportStatus(window, ComRow, STATUS_CODE_FAILURE);
         NoteFailure(failedFile, SideBySideUtility);
     }

@@ -5,9 +5,12 @@
 #include "common/unique_any.h"
 #include "discovery/host.h"
 #include "discovery/product.h"
+#include "repair/registration_check.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -42,28 +45,52 @@ bool IsRasterHost(const std::optional<std::string>& hostVersion)
     return hostVersion && *hostVersion == RasterHostVersion;
 }
 
-// One key's values, in order. The key must already exist: a host or a class
-// that never made it does not use it. Each write stands alone; a failed one
-// does not stop the next.
-RegistryWrite WriteValues(HKEY root, const char* rootName, const char* subKey,
-                          std::initializer_list<std::pair<const char*, std::string>> values, REGSAM access)
+// What is there against what a repair would write, as one line of the log.
+bool ValueInPlace(HKEY key, const std::string& keyName, const char* name, const std::string& data)
 {
+    const std::optional<RegistryValue> there = ReadValue(key, name);
+    const RegistryValue wanted{REG_SZ, data + '\0'};
+    const bool inPlace = SameValue(wanted, there);
+    if (inPlace)
+        LogLine({"check ", keyName, " \"", name, "\": in place"});
+    else
+        LogLine({"check ", keyName, " \"", name, "\": not in place, there ", DescribeValue(there),
+                 ", a repair would write ", DescribeValue(wanted)});
+    return inPlace;
+}
+
+// One key's values, in order. The key must already exist: a host or a class
+// that never made it does not use it. Each write (or check) stands alone; a
+// failed one does not stop the next.
+RegistryWrite WriteValues(HKEY root, const char* rootName, const char* subKey,
+                          std::initializer_list<std::pair<const char*, std::string>> values, REGSAM access,
+                          StepMode mode)
+{
+    const bool check = mode == StepMode::Verify;
     const std::string keyName = std::string(rootName) + "\\" + subKey;
     LONG status = ERROR_SUCCESS;
-    unique_hkey key = OpenKey(root, subKey, access, &status);
+    unique_hkey key = OpenKey(root, subKey, check ? KEY_QUERY_VALUE : access, &status);
     if (!key) {
         if (status == ERROR_FILE_NOT_FOUND) {
             LogLine({"skip ", keyName, ": the key is not there"});
             return RegistryWrite::NotWritten;
         }
-        LogLine({"write ", keyName, ": failed to open the key, error ", std::to_string(status)});
+        if (check)
+            LogLine({"check ", keyName, ": not in place, the key cannot be read, error ", std::to_string(status)});
+        else
+            LogLine({"write ", keyName, ": failed to open the key, error ", std::to_string(status)});
         return RegistryWrite::Failed;
     }
     RegistryWrite result = RegistryWrite::Written;
     for (const auto& [name, data] : values) {
-        const bool written = WriteStringValue(key.get(), name, data);
-        LogLine({"write ", keyName, " \"", name, "\" = \"", data, written ? "\": ok" : "\": failed"});
-        if (!written)
+        bool done = false;
+        if (check) {
+            done = ValueInPlace(key.get(), keyName, name, data);
+        } else {
+            done = WriteStringValue(key.get(), name, data);
+            LogLine({"write ", keyName, " \"", name, "\" = \"", data, done ? "\": ok" : "\": failed"});
+        }
+        if (!done)
             result = RegistryWrite::Failed;
     }
     return result;
@@ -80,7 +107,7 @@ RegistryWrite Combined(RegistryWrite first, RegistryWrite second)
 
 } // namespace
 
-RegistryWrite WriteRasterEnvironment()
+RegistryWrite WriteRasterEnvironment(StepMode mode, std::optional<std::string>* namedHome)
 {
     const std::optional<std::string> hostVersion = FindHostVersion();
     if (!IsRasterHost(hostVersion)) {
@@ -101,17 +128,29 @@ RegistryWrite WriteRasterEnvironment()
     // these values are missing: the value written is the folder read back.
     const std::string rasterHome = extensionHome ? *extensionHome : CommonRasterHome();
     const RegistryWrite locator = WriteValues(HKEY_LOCAL_MACHINE, "HKLM", RasterKey,
-                                              {{RasterLocatorValue, RasterLocatorData}}, KEY_WRITE);
+                                              {{RasterLocatorValue, RasterLocatorData}}, KEY_WRITE, mode);
     const RegistryWrite environment =
         WriteValues(HKEY_LOCAL_MACHINE, "HKLM", RasterEnvironmentKey,
                     {{HomeValue, rasterHome}, {LumeraHomeValue, rasterHome}, {ArchValue, ArchData},
                      {ArchModeValue, ArchModeData}},
-                    KEY_WRITE);
+                    KEY_WRITE, mode);
+    if (environment != RegistryWrite::NotWritten && namedHome)
+        *namedHome = rasterHome;
     return Combined(locator, environment);
 }
 
-RegistryWrite FixThreadingModel()
+RegistryWrite FixThreadingModel(StepMode mode)
 {
     return WriteValues(HKEY_CLASSES_ROOT, "HKCR", ThreadingModelKey, {{ThreadingModelValue, ThreadingModelData}},
-                       KEY_ALL_ACCESS);
+                       KEY_ALL_ACCESS, mode);
+}
+
+bool IsRepairedThreadingModel(std::string_view classesKey, std::string_view valueName)
+{
+    const auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    return same(classesKey, ThreadingModelKey) && same(valueName, ThreadingModelValue);
 }

@@ -1,5 +1,6 @@
 #include "worker/host_repair.h"
 
+#include "common/file_compare.h"
 #include "common/file_copy.h"
 #include "common/path.h"
 #include "common/process.h"
@@ -76,8 +77,9 @@ void NotePatchRestart(DWORD exitCode, RunOutcome& outcome)
 // Runs the side-by-side patch installer that the machine still lacks and
 // waits for it; host version "8.3.0" only. The patch fails when it could not
 // be started or ended with a code that is no success; one that asks for a
-// restart, or has started it, makes the run say so.
-void RunPatchStep(bool& sxsRequired, RunOutcome& outcome)
+// restart, or has started it, makes the run say so. In a -verify run the
+// patch that would be started fails, and is not started.
+void RunPatchStep(bool& sxsRequired, RunOutcome& outcome, StepMode mode)
 {
     std::optional<std::string> home = FindProductHome(PatchProductVersion);
     if (!home) {
@@ -97,6 +99,12 @@ void RunPatchStep(bool& sxsRequired, RunOutcome& outcome)
         const std::string workingDirectory = JoinPath(shortHome, folder);
         // Quoted: a short form may still hold spaces, and Windows would try C:\Program.exe first.
         const std::string commandLine = Quoted(workingDirectory + PatchProgram) + PatchArguments;
+        if (mode == StepMode::Verify) {
+            LogLine({"check the side-by-side patch: not in place, a repair would start ", commandLine});
+            outcome.patchFailed = true;
+            sxsRequired = true;
+            return;
+        }
         // A home too long for the buffers is refused, never cut into another path.
         ProcessRun run;
         if (commandLine.size() < PatchBufferSize && workingDirectory.size() < PatchBufferSize)
@@ -121,7 +129,7 @@ void DecideSideBySide(const OptionSet& options, bool& sxsRequired, RunOutcome& o
     } else if (const std::optional<std::string> version = FindHostVersion()) {
         if (*version == "8.3.0") {
             outcome.working = Step::Patch;
-            RunPatchStep(sxsRequired, outcome);
+            RunPatchStep(sxsRequired, outcome, ModeOf(options));
         } else if (*version == "9.0.0.0") {
             sxsRequired = false;
         } else if (*version == "9.1") {
@@ -154,14 +162,22 @@ std::string ReplacementText(const Replacement& replacement)
     return "failed, " + replacement.text;
 }
 
+// In a -verify run nothing is copied: Replaced::Now when the target holds the
+// source's bytes, Replaced::Not when it is missing or differs.
 std::optional<Replaced> CopyAfCore(const std::optional<std::string>& source, const char* sourceName,
-                                   const std::optional<std::string>& target)
+                                   const std::optional<std::string>& target, StepMode mode)
 {
     if (!source || !target) {
         LogLine({"skip the AfCore.dll copy: no ", !source ? sourceName : "LUMERA", " home"});
         return std::nullopt;
     }
     const std::string targetFile = JoinPath(*target, LumeraAfCore);
+    if (mode == StepMode::Verify) {
+        const std::optional<std::string> difference = FileDifference(*source, targetFile);
+        LogLine({"check ", targetFile, " against ", *source, difference ? ": not in place, " : ": in place",
+                 difference.value_or("")});
+        return difference ? Replaced::Not : Replaced::Now;
+    }
     const Replacement replacement = ReplaceWithCompleteCopy(*source, targetFile);
     LogLine({"copy ", *source, " over ", targetFile, ": ", ReplacementText(replacement)});
     return replacement.how;
@@ -172,7 +188,7 @@ std::optional<Replaced> CopyFromHost(const OptionSet& options)
     const std::optional<std::string> home =
         options.Has("arcgis_home") ? DirectoryOption(options, "arcgis_home") : FindHostHome();
     const std::optional<std::string> source = home ? std::optional<std::string>(*home + HostAfCore) : std::nullopt;
-    return CopyAfCore(source, "host", LumeraTarget(options));
+    return CopyAfCore(source, "host", LumeraTarget(options), ModeOf(options));
 }
 
 std::optional<Replaced> CopyFromProduct(const OptionSet& options)
@@ -181,10 +197,15 @@ std::optional<Replaced> CopyFromProduct(const OptionSet& options)
         options.Has("qex_home") ? DirectoryOption(options, "qex_home") : FindProductHome(PatchProductVersion);
     const std::optional<std::string> source =
         home ? std::optional<std::string>(JoinPath(*home, ProductAfCore)) : std::nullopt;
-    return CopyAfCore(source, "QEX", LumeraTarget(options));
+    return CopyAfCore(source, "QEX", LumeraTarget(options), ModeOf(options));
 }
 
 } // namespace
+
+StepMode ModeOf(const OptionSet& options)
+{
+    return options.Has("verify") ? StepMode::Verify : StepMode::Repair;
+}
 
 bool SxsRequiredOption(const OptionSet& options)
 {
@@ -194,23 +215,28 @@ bool SxsRequiredOption(const OptionSet& options)
 
 void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sxsRequired, RunOutcome& outcome)
 {
+    const StepMode mode = ModeOf(options);
     std::optional<std::string> hostHome;
     if (options.Has("arcgis_home")) {
         hostHome = DirectoryOption(options, "arcgis_home");
         LogLine({"skip the raster environment and the raster folder: the host home is given"});
     } else if ((hostHome = FindHostHome())) {
         outcome.working = Step::Registry;
-        if (WriteRasterEnvironment() == RegistryWrite::Failed)
+        std::optional<std::string> environmentHome;
+        if (WriteRasterEnvironment(mode, &environmentHome) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
-        if (const std::optional<std::string> rasterHome = FindRasterHome()) {
+        // A check writes nothing: its raster folder is the one that the repaired environment would name.
+        const std::optional<std::string> rasterHome =
+            mode == StepMode::Verify && environmentHome ? environmentHome : FindRasterHome();
+        if (rasterHome) {
             DecideSideBySide(options, sxsRequired, outcome);
             // Narrower than the step selection: a lone "silent" or "nogui" does not select it.
             if (options.Has("repair_qex_com") || StepOptionCount(options) == 0) {
                 outcome.working = Step::ComServers;
                 NotePass(outcome.comRow, RegisterProductComServers(*rasterHome, sxsRequired, context.window,
-                                                                   outcome.comRowFailedFile));
+                                                                   outcome.comRowFailedFile, mode));
                 outcome.working = Step::Registry;
-                if (FixThreadingModel() == RegistryWrite::Failed)
+                if (FixThreadingModel(mode) == RegistryWrite::Failed)
                     outcome.registryNotWritten = true;
             } else {
                 LogLine({"skip the COM servers of the raster folder: not selected"});
@@ -226,7 +252,7 @@ void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sx
     if (hostHome) {
         outcome.working = Step::ArcObjects;
         bool registryFailed = false;
-        NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed));
+        NotePass(outcome.arcObjectsRow, RegisterArcObjects(*hostHome, context.window, &registryFailed, mode));
         outcome.registryNotWritten |= registryFailed;
     } else {
         LogLine({"skip the host repair: no host"});

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/file_copy.h"
+#include "repair/step_mode.h"
 #include "worker/run_outcome.h"
 #include "worker/worker_context.h"
 
@@ -23,8 +24,13 @@ void RepairHost(const WorkerContext& context, const OptionSet& options, bool& sx
 
 // How LUMERA's AfCore.dll was replaced (Replaced::Not: both homes were known
 // and no complete copy could be put in place); nullopt when the copy was
-// skipped (a home not known, a host version without the copy).
+// skipped (a home not known, a host version without the copy). In a -verify
+// run nothing is copied: Replaced::Not when the copy there is missing or
+// differs, Replaced::Now when it holds the source's bytes.
 std::optional<Replaced> SyncAfCore(const OptionSet& options);
+
+// StepMode::Verify for a -verify run: every step checks instead of repairing.
+StepMode ModeOf(const OptionSet& options);
 
 // "sxs_required" read as a decimal integer equal to 1; an option without a
 // value reads as another number.

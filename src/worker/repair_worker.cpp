@@ -9,6 +9,7 @@
 #include "repair/com_servers.h"
 #include "repair/dotnet_assemblies.h"
 #include "repair/progress_row.h"
+#include "repair/registration_check.h"
 #include "repair/registry_repairs.h"
 #include "worker/host_repair.h"
 #include "worker/run_outcome.h"
@@ -27,6 +28,9 @@ constexpr char ComInitFailed[] = "Unable to initialize COM!";
 constexpr char ErrorCaption[] = "Error";
 constexpr char CleanupComCaption[] = "Unregistering COM Servers... Processing:";
 constexpr char CleanupNetCaption[] = "Unregistering .NET Assemblies... Processing:";
+constexpr char VerifyComCaption[] = "Checking COM Servers... Processing:";
+constexpr char VerifyNetCaption[] = "Checking .NET Assemblies... Processing:";
+constexpr char VerifyArcObjectsCaption[] = "Checking ArcObjects... Processing:";
 // The ArcObjects row, hidden in a cleanup run: caption, file label, bar, icon.
 constexpr int ArcObjectsRowControls[] = {IDC_ARC_CAPTION, IDC_ARC_LABEL, IDC_ARC_BAR, IDC_ARC_ICON};
 
@@ -45,7 +49,7 @@ struct ComApartment {
 };
 
 // The named option is present; or "silent"/"nogui" is the only option; or
-// there is none. "log" and "exit_codes" are not counted: they choose no step.
+// there is none. "log", "exit_codes" and "verify" are not counted: they choose no step.
 bool IsStepSelected(const OptionSet& options, const char* name)
 {
     const int count = StepOptionCount(options);
@@ -102,16 +106,25 @@ void RunCleanup(HWND window, const std::optional<std::string>& productHome, bool
     outcome.working = Step::None;
 }
 
+// A -verify run shows the repair's three rows under captions of its own.
+void ShowVerifyCaptions(HWND window)
+{
+    SetDlgItemTextA(window, IDC_COM_CAPTION, VerifyComCaption);
+    SetDlgItemTextA(window, IDC_NET_CAPTION, VerifyNetCaption);
+    SetDlgItemTextA(window, IDC_ARC_CAPTION, VerifyArcObjectsCaption);
+}
+
 // The product's pass on the COM row, which the raster folder's pass may have
 // used already: the row starts again from the hourglass, unless that pass
 // failed, whose failure then stays shown to the end of the run.
-void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired, RunOutcome& outcome)
+void RegisterProductServers(HWND window, const std::string& productHome, bool sxsRequired, StepMode mode,
+                            RunOutcome& outcome)
 {
     const std::optional<std::string> rasterFailure = outcome.comRowFailedFile;
     if (!rasterFailure)
         ReportStatus(window, ComRow, STATUS_CODE_PENDING);
     std::optional<std::string> failedFile;
-    NotePass(outcome.comRow, RegisterProductComServers(productHome, sxsRequired, window, failedFile));
+    NotePass(outcome.comRow, RegisterProductComServers(productHome, sxsRequired, window, failedFile, mode));
     if (rasterFailure)
         ReportRowFailure(window, ComRow, *rasterFailure);
     else
@@ -121,6 +134,7 @@ void RegisterProductServers(HWND window, const std::string& productHome, bool sx
 void RunRepair(const WorkerContext& context, const OptionSet& options, const std::optional<std::string>& productHome,
                bool& sxsRequired, RunOutcome& outcome)
 {
+    const StepMode mode = ModeOf(options);
     if (IsStepSelected(options, "repair_arcgis"))
         RepairHost(context, options, sxsRequired, outcome);
     else
@@ -129,16 +143,16 @@ void RunRepair(const WorkerContext& context, const OptionSet& options, const std
     if (productHome) {
         outcome.working = Step::ComServers;
         if (IsStepSelected(options, "repair_qex_com"))
-            RegisterProductServers(context.window, *productHome, sxsRequired, outcome);
+            RegisterProductServers(context.window, *productHome, sxsRequired, mode, outcome);
         else
             LogSkipped("the QEX COM servers", "not selected");
         outcome.working = Step::Assemblies;
         if (IsStepSelected(options, "repair_qex_net"))
-            NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window));
+            NotePass(outcome.netRow, RegisterAssemblies(*productHome, context.window, mode));
         else
             LogSkipped("the QEX assemblies", "not selected");
         outcome.working = Step::Registry;
-        if (FixThreadingModel() == RegistryWrite::Failed)
+        if (FixThreadingModel(mode) == RegistryWrite::Failed)
             outcome.registryNotWritten = true;
     } else {
         outcome.noProductInstallation =
@@ -172,20 +186,24 @@ const ProgressRow* RowOf(Step step)
     }
 }
 
-// The cleanup or the repair. Whatever a step meets (memory running out, say),
-// nothing leaves this thread: the step that was working fails, on its row
-// and in its bit, the later ones are skipped, and the run still finishes,
-// saying that it was cut short.
+// The check, the cleanup or the repair. Whatever a step meets (memory
+// running out, say), nothing leaves this thread: the step that was working
+// fails, on its row and in its bit, the later ones are skipped, and the run
+// still finishes, saying that it was cut short.
 void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome& outcome)
 {
     try {
         bool sxsRequired = true;
         const std::optional<std::string> productHome = SettleProductHome(options, sxsRequired);
         LogWhatIsInstalled(options, productHome);
-        if (options.Has("cleanup") && StepOptionCount(options) == 1)
-            RunCleanup(context.window, productHome, sxsRequired, outcome);
-        else
+        if (ModeOf(options) == StepMode::Verify) {
+            ShowVerifyCaptions(context.window);
             RunRepair(context, options, productHome, sxsRequired, outcome);
+        } else if (options.Has("cleanup") && StepOptionCount(options) == 1) {
+            RunCleanup(context.window, productHome, sxsRequired, outcome);
+        } else {
+            RunRepair(context, options, productHome, sxsRequired, outcome);
+        }
     } catch (...) {
         outcome.cutShort = true;
         FailStep(outcome, outcome.working);
@@ -196,17 +214,19 @@ void RunSteps(const WorkerContext& context, const OptionSet& options, RunOutcome
     }
 }
 
-// The log's last line and the exit code it names: 0 unless -exit_codes.
+// The log's last line and the exit code it names: 0 unless -exit_codes; a
+// -verify run always gives the bit sum, what a repair would change.
 // Counted once; a last line that cannot be written adds its bit.
 DWORD LogDone(const OptionSet& options, RunOutcome& outcome) noexcept
 {
+    const bool verify = ModeOf(options) == StepMode::Verify;
     const bool exitCodes = options.Has("exit_codes");
     outcome.logNotWritten = RunLogFailed();
-    DWORD exitCode = exitCodes ? ExitCode(outcome) : 0;
+    DWORD exitCode = verify ? ExitCodeBits(outcome) : exitCodes ? ExitCode(outcome) : 0;
     char line[sizeof "done, exit code 4294967295"];
     std::snprintf(line, sizeof line, "done, exit code %lu", static_cast<unsigned long>(exitCode));
     LogLine({line});
-    if (exitCodes && !outcome.logNotWritten && RunLogFailed())
+    if ((exitCodes || verify) && !outcome.logNotWritten && RunLogFailed())
         exitCode = ExitCodeBits(outcome) | LogNotWrittenBit;
     return exitCode;
 }
@@ -215,14 +235,15 @@ DWORD LogDone(const OptionSet& options, RunOutcome& outcome) noexcept
 // Memory running out here only costs lines of the log.
 DWORD EndRun(const OptionSet& options, RunOutcome& outcome) noexcept
 {
+    const auto text = ModeOf(options) == StepMode::Verify ? RowCheckText : RowOutcomeText;
     try {
         const std::string comFile = outcome.comRowFailedFile ? " (" + *outcome.comRowFailedFile + ")" : "";
-        LogLine({"row COM servers: ", RowOutcomeText(outcome.comRow), comFile});
+        LogLine({"row COM servers: ", text(outcome.comRow), comFile});
     } catch (...) {
-        LogLine({"row COM servers: ", RowOutcomeText(outcome.comRow)});
+        LogLine({"row COM servers: ", text(outcome.comRow)});
     }
-    LogLine({"row .NET assemblies: ", RowOutcomeText(outcome.netRow)});
-    LogLine({"row ArcObjects: ", RowOutcomeText(outcome.arcObjectsRow)});
+    LogLine({"row .NET assemblies: ", text(outcome.netRow)});
+    LogLine({"row ArcObjects: ", text(outcome.arcObjectsRow)});
     if (outcome.restartStarted || outcome.restartNeeded)
         LogLine({outcome.restartStarted ? "a restart of the machine has been started"
                                         : "a restart of the machine is needed to finish the repair"});
@@ -267,6 +288,8 @@ DWORD WINAPI RepairWorker(LPVOID parameter)
 
 DWORD EndInterruptedRun(const WorkerContext& context) noexcept
 {
+    // A check's capture that the thread left behind must not outlive it.
+    ReleaseAbandonedCapture();
     RunOutcome outcome;
     outcome.cutShort = true;
     LogLine({"the run was cut short: the worker's thread ended inside a step"});

@@ -19,6 +19,19 @@ const char* RowOutcomeText(RowOutcome row)
     return "not run";
 }
 
+const char* RowCheckText(RowOutcome row)
+{
+    switch (row) {
+    case RowOutcome::Succeeded:
+        return "in place";
+    case RowOutcome::Failed:
+        return "not in place";
+    case RowOutcome::NotRun:
+        break;
+    }
+    return "not run";
+}
+
 void FailStep(RunOutcome& outcome, Step step)
 {
     switch (step) {

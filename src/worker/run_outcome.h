@@ -11,6 +11,8 @@ enum class RowOutcome { NotRun, Succeeded, Failed };
 void NotePass(RowOutcome& row, bool succeeded);
 
 const char* RowOutcomeText(RowOutcome row);
+// The same in a -verify run: "in place", "not in place", "not run".
+const char* RowCheckText(RowOutcome row);
 
 // The step at work, so that a run cut short can tell which one it cut.
 enum class Step { None, ComServers, Assemblies, ArcObjects, Registry, Patch, AfCore };
@@ -39,7 +41,8 @@ void FailStep(RunOutcome& outcome, Step step);
 // 3010, which only ask for a restart.
 bool IsPatchSuccess(unsigned long exitCode);
 
-// A sum of bits, 0 only when nothing went wrong.
+// A sum of bits, 0 only when nothing went wrong. A -verify run always gives
+// it, each bit reading "a repair would change this".
 //    1 COM row failed        16 patch installer failed
 //    2 .NET row failed       32 AfCore.dll not replaced
 //    4 ArcObjects row failed 64 no QEX installation for the product steps

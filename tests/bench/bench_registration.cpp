@@ -1,7 +1,8 @@
 // Registers a folder of stand-in COM servers three ways and prints the times:
 // the repair's sweep (without and with a run log), the administrator's loop
 // of "regsvr32 /s" runs, and the floor that no sweep can beat (each module
-// loaded once, DllRegisterServer called in-process).
+// loaded once, DllRegisterServer called in-process). Then the same sweep as
+// -verify runs it: every module's registration captured and compared.
 // Usage: bench_registration [modules] [rounds]
 #include "common/path.h"
 #include "common/process.h"
@@ -15,12 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr char MarkerVariable[] = "QEX_COM_MARKERS";
+// Where the stand-in servers register (tests/fixtures/com/com_server.c).
+constexpr char ServerRegistrationsKey[] = "QexTestServer";
 
 std::string OwnFolder()
 {
@@ -99,7 +103,8 @@ int main(int argc, char** argv)
     // Alternating rounds, each from the same empty marker key, so that both
     // runs meet the same registry and the same load on the machine.
     const std::string log = root + "\\bench.log";
-    double sweep = 1e30, logged = 1e30, floor = 1e30, count = 1e30;
+    double sweep = 1e30, logged = 1e30, floor = 1e30, count = 1e30, check = 1e30;
+    std::optional<std::string> failed;
     for (int round = 0; round < rounds; ++round) {
         count = std::min(count, Seconds([&] { CountSelfRegisteringModules(serverFolder); }));
         SHDeleteKeyA(HKEY_CURRENT_USER, markerKey.c_str());
@@ -110,6 +115,10 @@ int main(int argc, char** argv)
         OpenRunLogFile(log);
         logged = std::min(logged, Seconds([&] { RegisterProductComServers(installDir, false, nullptr); }));
         CloseRunLog();
+        // Every module registered: the check compares all of each registration.
+        check = std::min(check, Seconds([&] {
+                             RegisterProductComServers(installDir, false, nullptr, failed, StepMode::Verify);
+                         }));
         SHDeleteKeyA(HKEY_CURRENT_USER, markerKey.c_str());
         floor = std::min(floor, Seconds([&] {
                              for (const std::string& module : modules)
@@ -126,12 +135,15 @@ int main(int argc, char** argv)
     std::printf("sweep with -log (a line a module): %8.3f s\n", logged);
     std::printf("floor (load + DllRegisterServer):  %8.3f s\n", floor);
     std::printf("count alone (one probe each):      %8.3f s\n", count);
+    std::printf("check (-verify, all in place):     %8.3f s%s\n", check, failed ? " (not all in place!)" : "");
     std::printf("regsvr32 /s loop:                  %8.3f s\n", regsvr32);
     std::printf("regsvr32 loop / sweep: %6.2f  (wanted >= 10)\n", regsvr32 / sweep);
     std::printf("sweep / floor:         %6.2f  (wanted <= 1.25)\n", sweep / floor);
     std::printf("logged / sweep:        %6.2f  (wanted <= 1.05)\n", logged / sweep);
+    std::printf("check / sweep:         %6.2f  (wanted <= 2)\n", check / sweep);
 
     SHDeleteKeyA(HKEY_CURRENT_USER, markerKey.c_str());
+    SHDeleteKeyA(HKEY_CLASSES_ROOT, ServerRegistrationsKey);
     DeleteFileA(log.c_str());
     RemoveFolders(modules, folders);
     return 0;

@@ -3,6 +3,7 @@
 #include "common/control_ids.h"
 #include "support/bench.h"
 #include "support/sample_machine.h"
+#include "support/snapshot.h"
 
 #include <doctest.h>
 #include <shlwapi.h>
@@ -47,6 +48,32 @@ void PressOkWhileWorking(HWND window)
     CHECK(IsWindow(window));
 }
 
+// The sample machine's files and registry, the stand-in regasm.exe's log aside.
+Snapshot MachineSnapshot()
+{
+    Snapshot snapshot = Capture(SampleMachineRoots());
+    snapshot.erase("file|" + SampleMachine::FrameworkFolder() + "v1.0.3705\\regasm.log");
+    return snapshot;
+}
+
+std::vector<std::string> Changed(const Snapshot& before, const Snapshot& after)
+{
+    std::vector<std::string> items;
+    for (const auto& [item, data] : after)
+        if (before.count(item) == 0 || before.at(item) != data)
+            items.push_back(item);
+    for (const auto& entry : before)
+        if (after.count(entry.first) == 0)
+            items.push_back(entry.first + " (gone)");
+    return items;
+}
+
+bool Logged(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
 // The copies of AsmBinder.dll that the sample machine has in its server folders.
 bool RemoveSideBySideUtilities(const SampleMachine& machine)
 {
@@ -60,6 +87,40 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
 {
     SampleMachine machine("9.0.0.0");
     REQUIRE(machine.Seed());
+
+    // First a check (with "cleanup", which it ignores): it finds what the
+    // repair will change, on the same rows, and changes nothing.
+    ScratchFolder logs("verify logs");
+    const std::string log = logs.Path() + "\\verify.log";
+    const Snapshot untouched = MachineSnapshot();
+    const RepairRun check = RunRepair("-verify -cleanup -log:\"" + log + "\"", RunEnd::ByOk);
+    CHECK(check.Outcome() == "exit code 47, no message box");
+    CHECK(Changed(untouched, MachineSnapshot()) == std::vector<std::string>{});
+    REQUIRE(check.windowRead);
+    for (const auto& [row, caption] : {std::pair{&check.com, "Checking COM Servers... Processing:"},
+                                       std::pair{&check.net, "Checking .NET Assemblies... Processing:"},
+                                       std::pair{&check.arc, "Checking ArcObjects... Processing:"}}) {
+        CAPTURE(caption);
+        CHECK(row->caption == caption);
+        CHECK(row->bar == 100);
+        CHECK(row->status == 2);
+    }
+    CHECK(check.com.label == "AsmBinder.dll");
+    const std::vector<std::string> lines = ReadLines(log);
+    for (const char* item : {"RasterCore.dll: not in place", "QexCore.dll: not in place", "Geometry.dll: not in place",
+                             "AxTrilens.dll: not in place", "Environment \"QEX_HOME\": not in place",
+                             "\"ThreadingModel\": not in place, there \"Apartment\", a repair would write \"Both\"",
+                             "Bin\\AfCore.dll: not in place, the target differs",
+                             "row COM servers: not in place (AsmBinder.dll)", "row ArcObjects: not in place"}) {
+        CAPTURE(item);
+        CHECK_MESSAGE(Logged(lines, item), Join(lines));
+    }
+    CHECK_FALSE(Logged(lines, "unregister"));
+    for (const std::string& run : RegasmRuns()) {
+        CAPTURE(run);
+        CHECK(run.find(" /regfile:") != std::string::npos);
+    }
+    REQUIRE(DeleteFileA((SampleMachine::FrameworkFolder() + "v1.0.3705\\regasm.log").c_str()));
     // Started from a download folder that also holds planted system libraries,
     // which Wine's loader then prefers to its own, as Windows would.
     ScratchFolder downloads("downloads");
@@ -106,6 +167,9 @@ TEST_CASE("no options: every step, the window waits for OK with all three rows a
     CHECK(ReadFileText(SampleMachine::LumeraAfCore()) == std::string("AfCore.dll of ArcGIS 9.0.0.0"));
     CHECK(PatchRuns(1).empty());
     CHECK(PatchRuns(2).empty());
+
+    // After the repair everything is in place.
+    CHECK(RunRepair("-verify -nogui", RunEnd::ByItself).Outcome() == kQuietEnd);
 }
 
 TEST_CASE("\"silent\" or \"nogui\" alone: every step but the raster folder's servers; the run closes itself")

@@ -30,7 +30,8 @@ bool SxsRequiredHeld()
 
 // The host repair as the worker runs it, in this process, with the message
 // boxes it must have shown: the sxsRequired it settled on. An installer that
-// could not start shows its message and counts as the patch step's failure.
+// could not start shows its message and counts as the patch step's failure;
+// in a -verify run, one that would start counts so, and nothing is shown.
 bool RepairHostHere(const std::string& options, const std::vector<std::string>& messageBoxes = {})
 {
     OptionSet parsed(options.c_str());
@@ -42,7 +43,7 @@ bool RepairHostHere(const std::string& options, const std::vector<std::string>& 
     RunOutcome outcome;
     RepairHost(context, parsed, sxsRequired, outcome);
     CHECK(boxes.Shown() == messageBoxes);
-    CHECK(outcome.patchFailed == !messageBoxes.empty());
+    CHECK(outcome.patchFailed == (!messageBoxes.empty() || parsed.Has("verify")));
     return sxsRequired;
 }
 
@@ -170,6 +171,13 @@ TEST_CASE("host 8.3.0: the patch installer that is missing runs, quoted, with \"
             CHECK(text->find(c.endLine) != std::string::npos);
             CHECK(IsProductRecorded(PatchProductCode(2)));
         }
+    }
+    SUBCASE("-verify: the second patch would run; it is not started")
+    {
+        CHECK(RepairHostHere("-verify"));
+        CHECK(PatchRuns(1).empty());
+        CHECK(PatchRuns(2).empty());
+        CHECK_FALSE(IsProductRecorded(PatchProductCode(2)));
     }
     SUBCASE("extension 8.3 and the second patch installed, first patch missing: the first patch")
     {

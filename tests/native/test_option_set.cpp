@@ -125,6 +125,10 @@ TEST_CASE("\"log\" and \"exit_codes\", every occurrence, are left out of the cou
     CHECK(StepOptionCount(OptionSet("-LOG:\"C:\\a b.txt\" -Exit_Codes /log")) == 0);
     CHECK(StepOptionCount(OptionSet("-logfile -log")) == 1);
     CHECK(StepOptionCount(OptionSet("-LOG -Exit_Codes -log", true)) == 2);
+    // "verify" is a mode too; with it "cleanup" is one as well.
+    CHECK(StepOptionCount(OptionSet("-verify -silent")) == 1);
+    CHECK(StepOptionCount(OptionSet("-Verify -cleanup -log:x")) == 0);
+    CHECK(StepOptionCount(OptionSet("-cleanup -repair_qex_net -verify")) == 1);
 }
 
 TEST_CASE("a whole line is scanned, program path included")

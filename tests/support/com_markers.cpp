@@ -2,6 +2,7 @@
 
 #include "support/bench.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -73,7 +74,23 @@ std::string RasterHomeWhenRegistered()
     return ReadString(HKEY_CURRENT_USER, MarkerKey(), "RasterHome").value_or("(not recorded)");
 }
 
+std::string ServerRegistration(const std::string& modulePath)
+{
+    std::string key = std::string(ServerRegistrationsKey) + "\\" + modulePath;
+    std::replace(key.begin() + sizeof ServerRegistrationsKey, key.end(), '\\', '/');
+    return key;
+}
+
+std::string AssemblyRegistration(const std::string& assemblyPath)
+{
+    std::string key = std::string(AssemblyRegistrationsKey) + "\\" + assemblyPath;
+    std::replace(key.begin() + sizeof AssemblyRegistrationsKey, key.end(), '\\', '/');
+    return key;
+}
+
 void ClearMarkers()
 {
     DeleteKeyTree(HKEY_CURRENT_USER, MarkerKey());
+    DeleteKeyTree(HKEY_CLASSES_ROOT, ServerRegistrationsKey);
+    DeleteKeyTree(HKEY_CLASSES_ROOT, AssemblyRegistrationsKey);
 }

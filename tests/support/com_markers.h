@@ -26,7 +26,14 @@ std::vector<std::string> Registrations();
 // The raster environment's "QEX_HOME" as the last registration found it:
 // "(absent)" when it was not there, "(not recorded)" when nothing registered.
 std::string RasterHomeWhenRegistered();
-// Forgets everything recorded so far.
+// Where the stand-ins register (HKCR): a COM server's key, and an assembly's
+// as the stand-in regasm.exe writes it, each named after the module's full
+// path with "/" for "\".
+constexpr char ServerRegistrationsKey[] = "QexTestServer";
+constexpr char AssemblyRegistrationsKey[] = "QexTestAssembly";
+std::string ServerRegistration(const std::string& modulePath);
+std::string AssemblyRegistration(const std::string& assemblyPath);
+// Forgets everything recorded so far, and every registration of the stand-ins.
 void ClearMarkers();
 
 // Starts from nothing recorded, and forgets again when the owner goes.

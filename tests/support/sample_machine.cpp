@@ -138,8 +138,10 @@ bool SampleMachine::Seed()
     // QEX 8.7.0 (and an older shared version that must not win).
     ok &= SetString(HKEY_LOCAL_MACHINE, ProductKey, "QEX_HOME", ProductHome());
     ok &= SetString(HKEY_LOCAL_MACHINE, kOlderProductKey, "QEX_HOME", "C:\\Program Files\\Torvane\\QEX 8.6\\");
+    // QexCore.dll also registers the threading model that the repair then sets to "Both".
     for (const std::string& server : ProductServers())
-        ok &= CopyFixture("com_server.dll", ServerFolder(ProductHome()) + "\\" + server);
+        ok &= CopyFixture(server == "QexCore.dll" ? "com_server_class.dll" : "com_server.dll",
+                          ServerFolder(ProductHome()) + "\\" + server);
     ok &= CopyFixture("com_unregister_only.dll", ServerFolder(ProductHome()) + "\\QexResources.dll");
     for (const std::string& assembly : Assemblies())
         ok &= WriteFileText(ServerFolder(ProductHome()) + "\\" + assembly, "assembly");

@@ -9,6 +9,7 @@
 #include <doctest.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -95,6 +96,8 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     install.Add("com_unregister_only.dll", "UnregisterOnly.dll");
     install.Add("com_server_crashes.dll", "Crashes.dll");
     auto path = [&](const char* name) { return install.servers + "\\" + name; };
+    // Where a check captures a registration; gone again after each.
+    const std::string captureKey = "Software\\RepairQEXApps capture " + std::to_string(GetCurrentProcessId());
 
     CHECK_FALSE(RegisterModule(""));
     CHECK_FALSE(UnregisterModule(""));
@@ -105,8 +108,59 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     CHECK(UnregistrationCount("Good.dll") == 1);
     CHECK(RegisteringProcess("Good.dll").value_or("") == std::string("test_com_servers.exe"));
 
+    SUBCASE("a check captures what the export writes and compares it; nothing of it reaches the registry")
+    {
+        const std::string key = ServerRegistration(path("Good.dll"));
+        // Unregistered above: not in place, and neither the registration nor the capture is left.
+        CHECK_FALSE(CheckModule(path("Good.dll")));
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, key));
+        CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, captureKey));
+        // The markers are written past the capture: a call is seen, none counted.
+        CHECK(MarkerSequence().back() == "check Good.dll");
+        CHECK(RegistrationCount("Good.dll") == 1);
+
+        struct Row {
+            const char* what;
+            std::function<bool()> spoil;
+            bool inPlace;
+        };
+        const Row rows[] = {
+            {"as registered", [] { return true; }, true},
+            {"ThreadingModel missing",
+             [&] {
+                 unique_hkey server;
+                 return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, server.put()) == 0 &&
+                        RegDeleteValueA(server.get(), "ThreadingModel") == 0;
+             },
+             false},
+            {"the path another module's", [&] { return SetString(HKEY_CLASSES_ROOT, key, "", path("Fails.dll")); }, false},
+            {"the path in capitals",
+             [&] {
+                 std::string upper = path("Good.dll");
+                 CharUpperA(&upper[0]);
+                 return SetString(HKEY_CLASSES_ROOT, key, "", upper);
+             },
+             true},
+            {"the empty Programmable key missing",
+             [&] { return RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "\\Programmable").c_str()) == 0; }, false},
+            {"ThreadingModel as REG_EXPAND_SZ",
+             [&] { return SetValue(HKEY_CLASSES_ROOT, key, "ThreadingModel", REG_EXPAND_SZ, "Apartment", 10) == 0; }, false},
+        };
+        for (const Row& row : rows) {
+            CAPTURE(row.what);
+            REQUIRE(RegisterModule(path("Good.dll")));
+            REQUIRE(row.spoil());
+            CHECK(CheckModule(path("Good.dll")) == row.inPlace);
+        }
+        // A check that failed changes nothing either: the spoiled value stays as it was.
+        CHECK(ReadRawValue(HKEY_CLASSES_ROOT, key, "ThreadingModel")->type == DWORD(REG_EXPAND_SZ));
+        CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, captureKey));
+    }
     SUBCASE("a status of 1 is a failure")
     {
+        // Its registration is written, then it fails: the capture is not read, and goes all the same.
+        CHECK_FALSE(CheckModule(path("Fails.dll")));
+        CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, captureKey));
         CHECK_FALSE(RegisterModule(path("Fails.dll")));
         CHECK_FALSE(UnregisterModule(path("Fails.dll")));
         CHECK(RegistrationCount("Fails.dll") == 1);
@@ -116,6 +170,7 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
     {
         CHECK_FALSE(UnregisterModule(path("RegisterOnly.dll")));
         CHECK_FALSE(RegisterModule(path("UnregisterOnly.dll")));
+        CHECK_FALSE(CheckModule(path("UnregisterOnly.dll")));
         CHECK(MarkerSequence().size() == 2);
     }
     SUBCASE("an access violation in the export is a failure, and this process goes on")
@@ -124,7 +179,10 @@ TEST_CASE("RegisterModule and UnregisterModule call the export in this process")
         CHECK_FALSE(UnregisterModule(path("Crashes.dll")));
         CHECK(RegistrationCount("Crashes.dll") == 1);
         CHECK(UnregistrationCount("Crashes.dll") == 1);
+        // A crash under a capture still gives the registry back.
+        CHECK_FALSE(CheckModule(path("Crashes.dll")));
         CHECK(RegisterModule(path("Good.dll")));
+        CHECK(KeyExists(HKEY_CLASSES_ROOT, ServerRegistration(path("Good.dll"))));
     }
     SUBCASE("the guard itself: false after an exception, the result left as it was; else what was returned")
     {
@@ -165,6 +223,8 @@ TEST_CASE("A module that cannot load in full goes to the system's regsvr32, quot
     REQUIRE(current->Entered());
 
     const std::string refuses = install.servers + "\\Refuses.dll";
+    // A check of a module that does not load starts no regsvr32: only the registration below counts.
+    CHECK_FALSE(CheckModule(refuses));
     CHECK_FALSE(RegisterModule(refuses));
     CHECK(PollUntil([] { return RegistrationCount("Refuses.dll") > 0; }, 60000));
     CHECK(RegisteringProcess("Refuses.dll").value_or("") == std::string("regsvr32.exe"));
@@ -181,6 +241,7 @@ TEST_CASE("A module that cannot load in full goes to the system's regsvr32, quot
 
     // regsvr32 lets go of the module once it is done.
     CHECK(PollUntil([&] { return DeleteFileA(refuses.c_str()) != 0; }, 60000, 50));
+    CHECK(RegistrationCount("Refuses.dll") == 1);
 }
 
 TEST_CASE("CountSelfRegisteringModules counts what probes as self-registering")
@@ -239,6 +300,27 @@ TEST_CASE("RegisterProductComServers: utilities first, then the sweep")
         CHECK(UnregistrationCount("Helper.dll") == 0);
     }
 
+    SUBCASE("a check: the same order and messages; not in place until registered")
+    {
+        std::vector<std::string> checks;
+        for (const std::string& line : sequence)
+            checks.push_back("check " + line.substr(sizeof "register"));
+        ClearMarkers();
+        recorder.Clear();
+        std::optional<std::string> failedFile;
+        CHECK_FALSE(RegisterProductComServers(install.home, false, recorder.Window(), failedFile, StepMode::Verify));
+        CHECK(failedFile == std::string("AsmBinder.dll"));
+        std::vector<std::string> failed = expected;
+        failed.insert(failed.end(), {"text 1005 AsmBinder.dll", "status 1003 2"});
+        CHECK(Join(recorder.Lines()) == Join(failed));
+        CHECK(Join(MarkerSequence()) == Join(checks));
+
+        REQUIRE(RegisterProductComServers(install.home, false, nullptr));
+        recorder.Clear();
+        CHECK(RegisterProductComServers(install.home, true, recorder.Window(), failedFile, StepMode::Verify));
+        CHECK(failedFile == std::nullopt);
+        CHECK(Join(recorder.Lines()) == Join(expected));
+    }
     SUBCASE("a null window: the same registrations, no message")
     {
         ClearMarkers();

@@ -2,6 +2,7 @@
 // command line it is started with, under a seeded framework folder.
 #include "repair/dotnet_assemblies.h"
 #include "support/bench.h"
+#include "support/com_markers.h"
 
 #include <doctest.h>
 
@@ -22,6 +23,7 @@ struct Framework {
     std::string folder = root + "v1.0.3705";
     std::string log = folder + "\\regasm.log";
     ScopedValue installRoot{HKEY_LOCAL_MACHINE, FrameworkKey, "InstallRoot"};
+    ScopedKey registrations{HKEY_CLASSES_ROOT, AssemblyRegistrationsKey}; // what the stand-in registers
 
     Framework()
     {
@@ -99,6 +101,40 @@ TEST_CASE("RegisterAssemblies runs regasm.exe once per assembly, in order, each 
             CHECK(Join(ReadLines(framework.log)) == Join(framework.Expected("/codebase", servers)));
             CHECK(Join(recorder.Lines()) == Join(ExpectedMessages()));
         }
+    }
+    SUBCASE("a check asks for a registry file of each, registers nothing, and finds the registration")
+    {
+        const std::string registration = AssemblyRegistration(servers + "\\" + assemblies[0]);
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        for (const bool registered : {false, true}) {
+            CAPTURE(registered);
+            DeleteFileA(framework.log.c_str());
+            recorder.Clear();
+            CHECK(RegisterAssemblies(product.Path(), recorder.Window(), StepMode::Verify) == registered);
+            CHECK(KeyExists(HKEY_CLASSES_ROOT, registration) == registered);
+            std::vector<std::string> expected = ExpectedMessages();
+            if (!registered)
+                expected.insert(expected.end(), {"text 1006 AxTrilens.dll", "status 1004 2"});
+            CHECK(Join(recorder.Lines()) == Join(expected));
+            for (const std::string& line : ReadLines(framework.log)) {
+                CAPTURE(line);
+                CHECK(line.find(" /regfile:\"" + std::string(temp) + "qex") != std::string::npos);
+                CHECK(line.find(".tmp\" /codebase \"" + servers + "\\") != std::string::npos);
+            }
+            // Each registry file goes once read.
+            CHECK(FindNames(std::string(temp) + "qex*.tmp").empty());
+            REQUIRE(RegisterAssemblies(product.Path(), nullptr));
+        }
+        // A regasm.exe that ends well but writes no registry file: nothing to compare, not in place.
+        REQUIRE(CopyFixture("patch_setup.exe", framework.folder + "\\regasm.exe"));
+        CHECK_FALSE(RegisterAssemblies(product.Path(), nullptr, StepMode::Verify));
+        REQUIRE(CopyFixture("regasm.exe", framework.folder + "\\regasm.exe"));
+        // A value that differs from the file's: not in place.
+        REQUIRE(SetString(HKEY_CLASSES_ROOT, registration, "CodeBase", "C:\\elsewhere\\AxTrilens.dll"));
+        CHECK_FALSE(RegisterAssemblies(product.Path(), nullptr, StepMode::Verify));
+        REQUIRE(UnregisterAssemblies(product.Path(), nullptr));
+        CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, registration));
     }
     SUBCASE("unregistration")
     {

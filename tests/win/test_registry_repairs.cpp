@@ -65,6 +65,10 @@ TEST_CASE("raster environment: host 9.0.0.0 with Mirel 9.0 gets all five values,
     machine.SetExtensionHome("Mirel", "9.0", "D:\\Mirel\\");
     machine.SetExtensionHome("Codra", "9.0", "E:\\Codra");
 
+    // A check before the repair: not in place, and nothing written.
+    CHECK(WriteRasterEnvironment(StepMode::Verify) == RegistryWrite::Failed);
+    CheckNothingWritten();
+
     WriteRasterEnvironment();
 
     // The text without its terminator, then the byte count as stored, terminator counted.
@@ -77,8 +81,9 @@ TEST_CASE("raster environment: host 9.0.0.0 with Mirel 9.0 gets all five values,
     CHECK(Environment("QEX_ARCH").size() == 6);
     CHECK(Environment("QEX_ARCH_MODE") == std::string(1, '\0'));
 
-    // A second run, as in a full repair, leaves the same values.
+    // A second run, as in a full repair, leaves the same values; a check finds them in place.
     WriteRasterEnvironment();
+    CHECK(WriteRasterEnvironment(StepMode::Verify) == RegistryWrite::Written);
     CHECK(Environment("QEX_HOME") == Sz("D:\\Mirel\\"));
     CHECK(Raster("QEX").size() == 40);
 }
@@ -251,7 +256,10 @@ TEST_CASE("threading model: Both on the class's InprocServer32 key")
     ScopedKey server(HKEY_CLASSES_ROOT, ClassServerKey);
     REQUIRE(server.SetString("ThreadingModel", "Apartment"));
 
+    CHECK(FixThreadingModel(StepMode::Verify) == RegistryWrite::Failed);
+    CHECK(ReadString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").value_or("(absent)") == "Apartment");
     CHECK(FixThreadingModel() == RegistryWrite::Written);
+    CHECK(FixThreadingModel(StepMode::Verify) == RegistryWrite::Written);
 
     CHECK(ReadString(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").value_or("(absent)") == "Both");
     CHECK(RawOrAbsent(HKEY_CLASSES_ROOT, ClassServerKey, "ThreadingModel").size() == 5);
@@ -263,6 +271,7 @@ TEST_CASE("threading model: a class that is not registered is not written and no
     {
         REQUIRE_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
         CHECK(FixThreadingModel() == RegistryWrite::NotWritten);
+        CHECK(FixThreadingModel(StepMode::Verify) == RegistryWrite::NotWritten);
         CHECK_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     }
     SUBCASE("class key without InprocServer32")
