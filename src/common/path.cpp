@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+bool SameTextIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 bool EndsWithBackslash(std::string_view text)
 {
     return !text.empty() && text.back() == '\\';

@@ -7,6 +7,10 @@
 // dir + "\" + name, without a second backslash when dir already ends with one.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
+// The same text when ASCII letters compare without regard to case, as
+// registry names and Windows paths do.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
 // True when text ends with a backslash.
 bool EndsWithBackslash(std::string_view text);
 

@@ -1,10 +1,10 @@
 #include "repair/registration_check.h"
 
+#include "common/path.h"
 #include "common/run_log.h"
 #include "common/unique_any.h"
 #include "repair/registry_repairs.h"
 
-#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -25,17 +25,6 @@ constexpr size_t CapturedRootCount = std::size(CapturedRoots);
 
 constexpr char CaptureKeyPrefix[] = "Software\\RepairQEXApps capture ";
 constexpr char ClassesKey[] = "Software\\Classes";
-
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
 
 std::string_view WithoutTerminators(std::string_view text)
 {

@@ -1,5 +1,6 @@
 #include "repair/registry_repairs.h"
 
+#include "common/path.h"
 #include "common/registry.h"
 #include "common/run_log.h"
 #include "common/unique_any.h"
@@ -9,8 +10,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -147,10 +146,5 @@ RegistryWrite FixThreadingModel(StepMode mode)
 
 bool IsRepairedThreadingModel(std::string_view classesKey, std::string_view valueName)
 {
-    const auto same = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    };
-    return same(classesKey, ThreadingModelKey) && same(valueName, ThreadingModelValue);
+    return SameTextIgnoringCase(classesKey, ThreadingModelKey) && SameTextIgnoringCase(valueName, ThreadingModelValue);
 }
